@@ -1,0 +1,48 @@
+// Reading one mission record of a parsed document: the arrival test and the reports of its
+// fields, on the console alone or on the console and in a CSV file. Every program includes
+// this header; the document intake that all of them share is declared here too.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A parsed document, released with the library's own function when its owner goes.
+using DocumentPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
+
+// True when the node's name is byte for byte the element name given.
+bool name_is(const xmlNode *node, const char *element_name);
+
+// The first child of the parent with that name, or none.
+const xmlNode *first_child_named(const xmlNode *parent, const char *element_name);
+
+// The text of an element: its text and CDATA children in document order, with entity
+// references replaced by their replacement text; empty (no value at all) when the element
+// has no such child.
+std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *element);
+
+// True when the node's first stationsMessages child reads exactly "Train à quai".
+bool train_arrives(const xmlDoc *document, const xmlNode *node);
+
+// Console reports, one line per value on standard output.
+void print_stationDates(const xmlDoc *document, const xmlNode *mission);
+void print_direction(const xmlDoc *document, const xmlNode *mission);
+
+// Console and CSV reports: each value is printed, then appended to the file at csvname.
+void print_station(const xmlDoc *document, const xmlNode *mission, const char *csvname);
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, const char *csvname);
+void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
+                     const char *csvname);
+
+// The intake every program begins with. Each writes the program's own message to standard
+// error and gives nothing back when the document is refused.
+void write_diagnostic(std::string_view message);
+DocumentPtr load_document(const char *docname, std::string_view parse_failure);
+const xmlNode *expected_root(const xmlDoc *document, const char *root_name,
+                             std::string_view wrong_type);
+
+// The program name for a usage line: as invoked, or the fallback when there is none.
+const char *program_name(int argc, char **argv, const char *fallback);

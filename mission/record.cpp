@@ -1,0 +1,70 @@
+// Name match, element text and the arrival test.
+#include "mission.h"
+
+namespace {
+
+// "Train à quai", with the à in UTF-8: 13 bytes.
+constexpr std::string_view arrival_text = "Train \xC3\xA0 quai";
+
+void append_piece(std::optional<std::string> &text, const xmlChar *piece)
+{
+    if (piece == nullptr) {
+        return;
+    }
+    if (!text) {
+        text.emplace();
+    }
+    text->append(reinterpret_cast<const char *>(piece));
+}
+
+// One growing buffer for the whole text keeps the cost linear in the number of pieces, however
+// many entity references an element holds.
+void append_list_text(const xmlDoc *document, const xmlNode *list, std::optional<std::string> &text)
+{
+    for (const xmlNode *node = list; node != nullptr; node = node->next) {
+        if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
+            append_piece(text, node->content);
+        } else if (node->type == XML_ENTITY_REF_NODE) {
+            const xmlEntity *entity = xmlGetDocEntity(document, node->name);
+            if (entity != nullptr) {
+                append_list_text(document, entity->children, text);
+            } else {
+                append_piece(text, node->content);
+            }
+        }
+    }
+}
+
+} // namespace
+
+bool name_is(const xmlNode *node, const char *element_name)
+{
+    return xmlStrcmp(node->name, reinterpret_cast<const xmlChar *>(element_name)) == 0;
+}
+
+const xmlNode *first_child_named(const xmlNode *parent, const char *element_name)
+{
+    for (const xmlNode *child = parent->children; child != nullptr; child = child->next) {
+        if (name_is(child, element_name)) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *element)
+{
+    std::optional<std::string> text;
+    append_list_text(document, element->children, text);
+    return text;
+}
+
+bool train_arrives(const xmlDoc *document, const xmlNode *node)
+{
+    const xmlNode *message = first_child_named(node, "stationsMessages");
+    if (message == nullptr) {
+        return false;
+    }
+    const std::optional<std::string> message_text = element_text(document, message);
+    return message_text && *message_text == arrival_text;
+}

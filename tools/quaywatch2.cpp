@@ -1,0 +1,27 @@
+// quaywatch2 docname: reports the mission of a single-mission document when its train is at
+// the platform.
+#include "mission.h"
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::printf("Usage: %s docname\n", program_name(argc, argv, "quaywatch2"));
+        return 0;
+    }
+    const DocumentPtr document = load_document(argv[1], "document not parsed successfully. \n");
+    if (!document) {
+        return 0;
+    }
+    const xmlNode *mission = expected_root(document.get(), "missions",
+                                           "document of the wrong type, root node != missions");
+    if (mission == nullptr) {
+        return 0;
+    }
+    if (train_arrives(document.get(), mission)) {
+        print_stationDates(document.get(), mission);
+        print_direction(document.get(), mission);
+    }
+    return 1;
+}

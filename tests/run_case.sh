@@ -19,7 +19,7 @@
 set -u
 
 case_dir=$1
-bin_dir=$2
+bin_dir=$(cd "$2" && pwd)
 scratch=$(mktemp -d)
 trap 'chmod -R u+rwx "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
 work=$scratch/work
@@ -51,7 +51,7 @@ fail() {
 same_bytes() { # expected-file actual-file what
     if ! cmp -s "$1" "$2"; then
         fail "$3 differs"
-        diff <(od -An -c "$1") <(od -An -c "$2") | head -n 20
+        diff -u --text "$1" "$2" | tail -n +3 | cat -A | head -n 20
     fi
 }
 

@@ -33,14 +33,18 @@ fi
 mapfile -t command_line < command
 program=${command_line[0]}
 arguments=("${command_line[@]:1}")
-invoked_as=$program
-[ -f argv0 ] && invoked_as=$(cat argv0)
 input=/dev/null
 [ -f stdin ] && input=stdin
 
-# shellcheck disable=SC2086
-(exec -a "$invoked_as" ${QUAYWATCH_WRAPPER:-} "$bin_dir/$program" "${arguments[@]}") \
-    <"$input" >"$scratch/stdout" 2>"$scratch/stderr"
+# Found on the PATH, the program is invoked under its plain name, with or without a wrapper.
+# A case that names it otherwise runs it directly, without the wrapper: such cases stop at the
+# usage line, before any document is read.
+if [ -f argv0 ]; then
+    (exec -a "$(cat argv0)" "$bin_dir/$program" "${arguments[@]}")
+else
+    # shellcheck disable=SC2086
+    PATH=$bin_dir:$PATH ${QUAYWATCH_WRAPPER:-} "$program" "${arguments[@]}"
+fi <"$input" >"$scratch/stdout" 2>"$scratch/stderr"
 status=$?
 
 failures=0

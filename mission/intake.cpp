@@ -10,30 +10,23 @@ void write_diagnostic(std::string_view message)
     std::fwrite(message.data(), 1, message.size(), stderr);
 }
 
-DocumentPtr load_document(const char *docname, std::string_view parse_failure)
+DocumentPtr intake_document(const char *docname, const char *root_name,
+                            std::string_view parse_failure, std::string_view wrong_type)
 {
-    // The library's default options: "-" reads standard input, and its own diagnostics reach
-    // standard error before ours.
     DocumentPtr document(xmlParseFile(docname), &xmlFreeDoc);
     if (!document) {
         write_diagnostic(parse_failure);
+        return document;
     }
-    return document;
-}
-
-const xmlNode *expected_root(const xmlDoc *document, const char *root_name,
-                             std::string_view wrong_type)
-{
-    const xmlNode *root = xmlDocGetRootElement(document);
+    const xmlNode *root = xmlDocGetRootElement(document.get());
     if (root == nullptr) {
         write_diagnostic("empty document\n");
-        return nullptr;
-    }
-    if (!name_is(root, root_name)) {
+        document.reset();
+    } else if (!name_is(root, root_name)) {
         write_diagnostic(wrong_type);
-        return nullptr;
+        document.reset();
     }
-    return root;
+    return document;
 }
 
 const char *program_name(int argc, char **argv, const char *fallback)

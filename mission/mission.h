@@ -37,12 +37,13 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission, const ch
 void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
                      const char *csvname);
 
-// The intake every program begins with. Each writes the program's own message to standard
-// error and gives nothing back when the document is refused.
+// The intake every program begins with: parse the file (the library's default options, so "-"
+// reads standard input and the library's own diagnostics come first), then check that the root
+// element has the expected name. A refused document is released and nothing is given back,
+// once the program's own message has gone to standard error.
 void write_diagnostic(std::string_view message);
-DocumentPtr load_document(const char *docname, std::string_view parse_failure);
-const xmlNode *expected_root(const xmlDoc *document, const char *root_name,
-                             std::string_view wrong_type);
+DocumentPtr intake_document(const char *docname, const char *root_name,
+                            std::string_view parse_failure, std::string_view wrong_type);
 
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

@@ -10,15 +10,13 @@ int main(int argc, char **argv)
         std::printf("Usage: %s docname\n", program_name(argc, argv, "quaywatch2"));
         return 0;
     }
-    const DocumentPtr document = load_document(argv[1], "document not parsed successfully. \n");
+    const DocumentPtr document =
+        intake_document(argv[1], "missions", "document not parsed successfully. \n",
+                        "document of the wrong type, root node != missions");
     if (!document) {
         return 0;
     }
-    const xmlNode *mission = expected_root(document.get(), "missions",
-                                           "document of the wrong type, root node != missions");
-    if (mission == nullptr) {
-        return 0;
-    }
+    const xmlNode *mission = xmlDocGetRootElement(document.get());
     if (train_arrives(document.get(), mission)) {
         print_stationDates(document.get(), mission);
         print_direction(document.get(), mission);

@@ -42,14 +42,12 @@ int main(int argc, char **argv)
                     program_name(argc, argv, "quaywatch_per_station"));
         return 0;
     }
-    const DocumentPtr document = load_document(argv[1], "document not parsed successfully\n");
+    const DocumentPtr document = intake_document(
+        argv[1], "Envelope", "document not parsed successfully\n", "document of the wrong type\n");
     if (!document) {
         return 0;
     }
-    const xmlNode *root = expected_root(document.get(), "Envelope", "document of the wrong type\n");
-    if (root == nullptr) {
-        return 0;
-    }
+    const xmlNode *root = xmlDocGetRootElement(document.get());
     print_quaywatch(document.get(), root, argv[2]);
     return 1;
 }

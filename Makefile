@@ -4,7 +4,9 @@ BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo test clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all build demo test sanitize fuzz clean
 
 all: build
 
@@ -19,5 +21,18 @@ demo: build
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j 2
 
+# The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	@$(MAKE) --no-print-directory test BUILD=$(BUILD)-sanitize \
+		CMAKE_FLAGS="-DQUAYWATCH_SANITIZE=ON $(CMAKE_FLAGS)"
+
+# Each libFuzzer target for FUZZ_SECONDS seconds, built with clang.
+fuzz:
+	@command -v clang++ >/dev/null 2>&1 || { echo "quaywatch: clang++ is missing: install the Debian packages clang and libclang-rt-14-dev" >&2; exit 1; }
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD)-fuzz -G Ninja -DQUAYWATCH_FUZZ=ON \
+		-DQUAYWATCH_TESTS=OFF -DQUAYWATCH_WERROR=$(WERROR) >/dev/null
+	@cmake --build $(BUILD)-fuzz
+	@bash fuzz/run.sh $(BUILD)-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

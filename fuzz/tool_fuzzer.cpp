@@ -13,7 +13,9 @@ int tool_main(int argc, char **argv);
 namespace {
 
 // The library's diagnostics are not under test, and writing them would slow every run down.
-void ignore_diagnostic(void * /*context*/, const char * /*format*/, ...) {}
+void ignore_diagnostic(void * /*context*/, const char * /*format*/, ...)
+{
+}
 
 std::string scratch_path(const char *suffix)
 {

@@ -24,6 +24,12 @@ const xmlNode *first_child_named(const xmlNode *parent, const char *element_name
 // has no such child.
 std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *element);
 
+// The same text, read where it stands when the element holds it in one piece, so that the common
+// value is never copied; text in several pieces is joined into `joined`, which the caller owns
+// for as long as it reads the view.
+std::optional<std::string_view> read_element_text(const xmlDoc *document, const xmlNode *element,
+                                                  std::string &joined);
+
 // True when the node's first stationsMessages child reads exactly "Train à quai".
 bool train_arrives(const xmlDoc *document, const xmlNode *node);
 

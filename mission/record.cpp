@@ -52,11 +52,35 @@ const xmlNode *first_child_named(const xmlNode *parent, const char *element_name
     return nullptr;
 }
 
+std::optional<std::string_view> read_element_text(const xmlDoc *document, const xmlNode *element,
+                                                  std::string &joined)
+{
+    const xmlNode *piece = element->children;
+    const bool one_piece = piece != nullptr && piece->next == nullptr &&
+                           (piece->type == XML_TEXT_NODE || piece->type == XML_CDATA_SECTION_NODE);
+    if (one_piece) {
+        if (piece->content == nullptr) {
+            return std::nullopt;
+        }
+        return std::string_view(reinterpret_cast<const char *>(piece->content));
+    }
+    std::optional<std::string> text;
+    append_list_text(document, piece, text);
+    if (!text) {
+        return std::nullopt;
+    }
+    joined = std::move(*text);
+    return std::string_view(joined);
+}
+
 std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *element)
 {
-    std::optional<std::string> text;
-    append_list_text(document, element->children, text);
-    return text;
+    std::string joined;
+    const std::optional<std::string_view> text = read_element_text(document, element, joined);
+    if (!text) {
+        return std::nullopt;
+    }
+    return std::string(*text);
 }
 
 bool train_arrives(const xmlDoc *document, const xmlNode *node)
@@ -65,6 +89,8 @@ bool train_arrives(const xmlDoc *document, const xmlNode *node)
     if (message == nullptr) {
         return false;
     }
-    const std::optional<std::string> message_text = element_text(document, message);
+    std::string joined;
+    const std::optional<std::string_view> message_text =
+        read_element_text(document, message, joined);
     return message_text && *message_text == arrival_text;
 }

@@ -6,10 +6,32 @@
 
 namespace {
 
-// A value the element does not have is reported as an empty one.
-const char *printable(const std::optional<std::string> &value)
+void write_out(std::string_view bytes)
 {
-    return value ? value->c_str() : "";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// One console line: the label, then the value; a value the element does not have is reported
+// as an empty one.
+void print_line(std::string_view label, const std::optional<std::string_view> &value)
+{
+    write_out(label);
+    if (value) {
+        write_out(*value);
+    }
+    std::putchar('\n');
+}
+
+std::string_view field_name(const xmlChar *field)
+{
+    return reinterpret_cast<const char *>(field);
+}
+
+void print_direction_line(std::string_view field, const std::optional<std::string_view> &value)
+{
+    write_out("direction->");
+    write_out(field);
+    print_line(": ", value);
 }
 
 bool needs_quotes(std::string_view value)
@@ -20,7 +42,7 @@ bool needs_quotes(std::string_view value)
 // A value that would break the record's columns or lines goes in double quotes, its own
 // double quotes doubled; every other value is written exactly as it stands.
 void append_field(std::ofstream &csv, std::string_view separator,
-                  const std::optional<std::string> &value)
+                  const std::optional<std::string_view> &value)
 {
     csv << separator;
     if (!value) {
@@ -50,6 +72,11 @@ bool is_direction_field(const xmlNode *node)
     return name_is(node, "name") || name_is(node, "sens");
 }
 
+const xmlNode *children_of(const xmlNode *node)
+{
+    return node != nullptr ? node->children : nullptr;
+}
+
 } // namespace
 
 void print_stationDates(const xmlDoc *document, const xmlNode *mission)
@@ -58,24 +85,20 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission)
         if (!name_is(child, "stationsDates")) {
             continue;
         }
-        const std::optional<std::string> date = element_text(document, child);
-        std::printf("stationsDates: %s\n", printable(date));
+        std::string joined;
+        print_line("stationsDates: ", read_element_text(document, child, joined));
     }
 }
 
 void print_direction(const xmlDoc *document, const xmlNode *mission)
 {
     const xmlNode *direction = first_child_named(mission, "direction");
-    if (direction == nullptr) {
-        return;
-    }
-    for (const xmlNode *child = direction->children; child != nullptr; child = child->next) {
+    for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
         if (!is_direction_field(child)) {
             continue;
         }
-        const std::optional<std::string> value = element_text(document, child);
-        std::printf("direction->%s: %s\n", reinterpret_cast<const char *>(child->name),
-                    printable(value));
+        std::string joined;
+        print_direction_line(field_name(child->name), read_element_text(document, child, joined));
     }
 }
 
@@ -84,13 +107,14 @@ void print_station(const xmlDoc *document, const xmlNode *mission, const char *c
     std::ofstream csv = open_csv(csvname);
     bool station_written = false;
     const xmlNode *stations = first_child_named(mission, "stations");
-    for (const xmlNode *child = stations != nullptr ? stations->children : nullptr;
-         child != nullptr; child = child->next) {
+    for (const xmlNode *child = children_of(stations); child != nullptr; child = child->next) {
         if (!name_is(child, "name")) {
             continue;
         }
-        const std::optional<std::string> station_name = element_text(document, child);
-        std::printf("station: %s\n", printable(station_name));
+        std::string joined;
+        const std::optional<std::string_view> station_name =
+            read_element_text(document, child, joined);
+        print_line("station: ", station_name);
         append_field(csv, "\n,", station_name);
         station_written = true;
     }
@@ -109,8 +133,9 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission, const ch
         if (!name_is(child, "stationsDates")) {
             continue;
         }
-        const std::optional<std::string> date = element_text(document, child);
-        std::printf("stationsDates: %s\n", printable(date));
+        std::string joined;
+        const std::optional<std::string_view> date = read_element_text(document, child, joined);
+        print_line("stationsDates: ", date);
         append_field(csv, ",", date);
     }
     csv.close();
@@ -121,13 +146,13 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
 {
     std::ofstream csv = open_csv(csvname);
     const xmlNode *direction = first_child_named(mission, "direction");
-    for (const xmlNode *child = direction != nullptr ? direction->children : nullptr;
-         child != nullptr; child = child->next) {
+    for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
         if (xmlStrcmp(child->name, field) != 0) {
             continue;
         }
-        const std::optional<std::string> value = element_text(document, child);
-        std::printf("direction->%s: %s\n", reinterpret_cast<const char *>(field), printable(value));
+        std::string joined;
+        const std::optional<std::string_view> value = read_element_text(document, child, joined);
+        print_direction_line(field_name(field), value);
         append_field(csv, ",", value);
     }
     csv.close();

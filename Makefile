@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build demo test sanitize fuzz clean
+.PHONY: all build demo test sanitize fuzz bench clean
 
 all: build
 
@@ -20,6 +20,10 @@ demo: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j 2
+
+# Measures the tools against the parse floor; not part of the test suite.
+bench: build
+	@python3 bench/run.py $(BUILD)
 
 # The whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:

@@ -74,6 +74,17 @@ def measure(commands, hog, rounds):
     return results
 
 
+def instructions(command):
+    """Instructions executed, as valgrind's callgrind counts them: the same on every run."""
+    with tempfile.NamedTemporaryFile() as counts:
+        result = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + counts.name]
+                                + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    for line in result.stderr.splitlines():
+        if "Collected" in line:
+            return int(line.split(":")[1].strip())
+    return None
+
+
 def ratio(results, name, floor, key):
     return statistics.median(a[key] / b[key] for a, b in zip(results[name], results[floor]))
 
@@ -159,7 +170,15 @@ def main():
                                         [tool("quaywatch_per_station"), compact, csv],
                                         files["compact"] + ".expected", scratch, csv,
                                         files["compact"] + ".csv-expected")
-            results = measure(commands, [floor, every], arguments.rounds)
+            # Each tool is measured beside the floor on the same file, close together in time,
+            # so that the host's drift over the run touches both alike.
+            groups = [["floor (indented)", "quaywatch, 1/4 arriving", "xmllint --noout", "xmlstarlet sel"],
+                      ["floor (all arriving)", "quaywatch, all arriving"],
+                      ["floor (compact)", "quaywatch_per_station"]]
+            results = {}
+            for group in groups:
+                results.update(measure({name: commands[name] for name in group if name in commands},
+                                       [floor, every], arguments.rounds))
             print("\n%d MB (%d bytes indented)" % (size, os.path.getsize(indented)))
             print("  %-26s %9s %9s %9s %9s %10s %9s" % ("command", "CPU s", "user s", "wall s",
                                                   "RSS MiB", "CPU ratio", "RSS ratio"))
@@ -174,6 +193,15 @@ def main():
                     median(results, name, "wall"),
                     median(results, name, "rss"), ratio(results, name, base, "cpu"),
                     ratio(results, name, base, "rss")))
+            if size == 10 and shutil.which("valgrind"):
+                print("  instructions executed (callgrind), repeatable where times are not:")
+                for tool_name, floor_name in (("quaywatch, 1/4 arriving", "floor (indented)"),
+                                              ("quaywatch, all arriving", "floor (all arriving)"),
+                                              ("quaywatch_per_station", "floor (compact)")):
+                    tool_count = instructions(commands[tool_name][0])
+                    floor_count = instructions(commands[floor_name][0])
+                    print("    %-26s %14d vs floor %14d: %.4fx" % (
+                        tool_name, tool_count, floor_count, tool_count / floor_count))
             megabytes = os.path.getsize(indented) / 1e6
             cpu_per_mb[size] = (median(results, "quaywatch, 1/4 arriving", "cpu")
                                 - startup_cpu["quaywatch"]) / megabytes

@@ -2,6 +2,7 @@
 // platform.
 #include "mission.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace {
@@ -16,6 +17,22 @@ const xmlNode *second_child(const xmlNode *node)
     return node->children->next;
 }
 
+// By the time the parse ends the tree is far larger than the cache, and each mission's first
+// nodes lie together just after it in memory: touching the missions a little ahead of the scan
+// overlaps their cache misses with the work on the current one.
+const xmlNode *prefetch_next(const xmlNode *ahead)
+{
+    if (ahead == nullptr) {
+        return nullptr;
+    }
+    constexpr std::ptrdiff_t cache_line = 64;
+    const char *region = reinterpret_cast<const char *>(ahead);
+    for (std::ptrdiff_t line = 0; line < 8; ++line) {
+        __builtin_prefetch(region + cache_line * line);
+    }
+    return ahead->next;
+}
+
 } // namespace
 
 void print_quaywatch(const xmlDoc *document, const xmlNode *root)
@@ -26,8 +43,13 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root)
         write_diagnostic("no mission list in document\n");
         return;
     }
-    for (const xmlNode *mission = second_child(container); mission != nullptr;
-         mission = mission->next) {
+    const xmlNode *first = second_child(container);
+    const xmlNode *ahead = first;
+    for (int step = 0; step < 16 && ahead != nullptr; ++step) {
+        ahead = ahead->next;
+    }
+    for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
+        ahead = prefetch_next(ahead);
         if (train_arrives(document, mission)) {
             print_stationDates(document, mission);
             print_direction(document, mission);

@@ -1,6 +1,8 @@
 // Name match, element text and the arrival test.
 #include "mission.h"
 
+#include <cstring>
+
 namespace {
 
 // "Train à quai", with the à in UTF-8: 13 bytes.
@@ -39,7 +41,9 @@ void append_list_text(const xmlDoc *document, const xmlNode *list, std::optional
 
 bool name_is(const xmlNode *node, const char *element_name)
 {
-    return xmlStrcmp(node->name, reinterpret_cast<const xmlChar *>(element_name)) == 0;
+    // A scan compares every node it passes, and most names differ at the first byte already.
+    const char *name = reinterpret_cast<const char *>(node->name);
+    return name != nullptr && name[0] == element_name[0] && std::strcmp(name, element_name) == 0;
 }
 
 const xmlNode *first_child_named(const xmlNode *parent, const char *element_name)

@@ -118,7 +118,7 @@ class Targets:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build")
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=6)
     parser.add_argument("--sizes", default="1,10,100")
     parser.add_argument("--raw", help="also write every timed run's figures to this JSON file")
     arguments = parser.parse_args()
@@ -135,7 +135,7 @@ def main():
     cpu_per_mb = {}
     raw = {}
     # Below 100 MB a run is cheap, and more rounds steady the medians against the host's noise.
-    rounds_at = lambda size: arguments.rounds * (1 if size >= 100 else 3 if size >= 10 else 5)
+    rounds_at = lambda size: arguments.rounds * (1 if size >= 100 else 2 if size >= 10 else 4)
     print("quaywatch benchmark: %s rounds after a warm-up at %s MB, %d cores; CPU time = user + sys"
           % (", ".join(str(rounds_at(size)) for size in sizes), ", ".join(map(str, sizes)),
              os.cpu_count()))

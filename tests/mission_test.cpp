@@ -110,6 +110,28 @@ TEST(ElementText, ReadsAsTheLibraryOnEntitiesCdataAndEmptyPieces)
     EXPECT_EQ(element_text(document.get(), first_child_named(root_of(document), "b")), "");
 }
 
+TEST(NameMatch, TheWholeNameByteForByte)
+{
+    const DocumentPtr document =
+        parse("<missions><stations/><stationsDates/><sens/><s/><Stations/></missions>");
+    ASSERT_TRUE(document);
+    const std::vector<std::string_view> element_names = {"stations", "stationsDates", "sens",
+                                                         "s", "Stations"};
+    const std::vector<const char *> wanted = {"stations", "stationsDates", "sens", "s",
+                                              "Stations", "station", "stationsDate", ""};
+    const xmlNode *element = root_of(document)->children;
+    for (const std::string_view element_name : element_names) {
+        ASSERT_NE(element, nullptr);
+        for (const char *name : wanted) {
+            EXPECT_EQ(name_is(element, name), element_name == name) << element_name << " vs " << name;
+        }
+        element = element->next;
+    }
+    xmlNode nameless{};
+    EXPECT_FALSE(name_is(&nameless, "stations"));
+    EXPECT_FALSE(name_is(&nameless, ""));
+}
+
 TEST(TrainArrives, OnlyTheExactTextOfTheFirstMessage)
 {
     const std::vector<std::pair<std::string, bool>> cases = {

@@ -115,15 +115,16 @@ TEST(NameMatch, TheWholeNameByteForByte)
     const DocumentPtr document =
         parse("<missions><stations/><stationsDates/><sens/><s/><Stations/></missions>");
     ASSERT_TRUE(document);
-    const std::vector<std::string_view> element_names = {"stations", "stationsDates", "sens",
-                                                         "s", "Stations"};
-    const std::vector<const char *> wanted = {"stations", "stationsDates", "sens", "s",
-                                              "Stations", "station", "stationsDate", ""};
+    const std::vector<std::string_view> element_names = {"stations", "stationsDates", "sens", "s",
+                                                         "Stations"};
+    const std::vector<const char *> wanted = {"stations", "stationsDates", "sens",         "s",
+                                              "Stations", "station",       "stationsDate", ""};
     const xmlNode *element = root_of(document)->children;
     for (const std::string_view element_name : element_names) {
         ASSERT_NE(element, nullptr);
         for (const char *name : wanted) {
-            EXPECT_EQ(name_is(element, name), element_name == name) << element_name << " vs " << name;
+            EXPECT_EQ(name_is(element, name), element_name == name)
+                << element_name << " vs " << name;
         }
         element = element->next;
     }

@@ -147,7 +147,7 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
     std::ofstream csv = open_csv(csvname);
     const xmlNode *direction = first_child_named(mission, "direction");
     for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
-        if (xmlStrcmp(child->name, field) != 0) {
+        if (!name_is(child, reinterpret_cast<const char *>(field))) {
             continue;
         }
         std::string joined;

@@ -3,18 +3,33 @@
 
 #include <libxml/parser.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 void write_diagnostic(std::string_view message)
 {
     std::fwrite(message.data(), 1, message.size(), stderr);
 }
 
+void prepare_process()
+{
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        // The lowest free descriptor is the one just found closed.
+        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) {
+            ::open("/dev/null", O_RDWR);
+        }
+    }
+    watch_library_memory();
+}
+
 DocumentPtr intake_document(const char *docname, const char *root_name,
                             std::string_view parse_failure, std::string_view wrong_type)
 {
     DocumentPtr document(xmlParseFile(docname), &xmlFreeDoc);
-    if (!document) {
+    if (!document || library_memory_failed()) {
+        document.reset();
         write_diagnostic(parse_failure);
         return document;
     }

@@ -6,6 +6,7 @@
 #include <libxml/tree.h>
 
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,17 +38,51 @@ bool train_arrives(const xmlDoc *document, const xmlNode *node);
 void print_stationDates(const xmlDoc *document, const xmlNode *mission);
 void print_direction(const xmlDoc *document, const xmlNode *mission);
 
-// Console and CSV reports: each value is printed, then appended to the file at csvname.
-void print_station(const xmlDoc *document, const xmlNode *mission, const char *csvname);
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, const char *csvname);
+// Console and CSV reports: each value is printed, then added as a CSV field to the record, which
+// is kept in memory until it is appended whole.
+void print_station(const xmlDoc *document, const xmlNode *mission, std::string &record);
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &record);
 void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
-                     const char *csvname);
+                     std::string &record);
+
+// Appends the record to the CSV file at csvname, creating it if need be: with one write under an
+// exclusive flock of the file, the termination signals held back until it is closed, and a
+// regular file cut back to its former size when any byte fails to reach it. Gives 0, or the
+// errno of the call that failed, in which case nothing of the record is left in the file.
+int append_record(const char *csvname, std::string_view record);
+
+// A fixed message on standard error, as raw bytes of its own length.
+void write_diagnostic(std::string_view message);
+
+// What every program does before anything else: a closed standard descriptor is opened on
+// /dev/null, so that no file the run opens takes its place, and the library's allocations are
+// watched from then on.
+void prepare_process();
+void watch_library_memory();
+// True once an allocation of the library has failed; require_library_memory throws
+// std::bad_alloc then, so that the library's lack of memory ends a run as our own does.
+bool library_memory_failed();
+void require_library_memory();
+
+// Runs a program's reports. Memory that runs out, in our code or in the library's, ends them
+// with "out of memory" on standard error and false, so that the run never passes as a good one.
+template <typename Reports> bool reports_completed(Reports &&reports)
+{
+    try {
+        reports();
+        require_library_memory();
+        return true;
+    } catch (const std::bad_alloc &) {
+        write_diagnostic("out of memory\n");
+        return false;
+    }
+}
 
 // The intake every program begins with: parse the file (the library's default options, so "-"
 // reads standard input and the library's own diagnostics come first), then check that the root
-// element has the expected name. A refused document is released and nothing is given back,
-// once the program's own message has gone to standard error.
-void write_diagnostic(std::string_view message);
+// element has the expected name. A parse that ran out of memory is refused like one that failed.
+// A refused document is released and nothing is given back, once the program's own message has
+// gone to standard error.
 DocumentPtr intake_document(const char *docname, const char *root_name,
                             std::string_view parse_failure, std::string_view wrong_type);
 

@@ -1,8 +1,7 @@
-// The reports of a mission's fields: console lines, and the CSV fields appended beside them.
+// The reports of a mission's fields: console lines, and the CSV fields of a record beside them.
 #include "mission.h"
 
 #include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -41,30 +40,25 @@ bool needs_quotes(std::string_view value)
 
 // A value that would break the record's columns or lines goes in double quotes, its own
 // double quotes doubled; every other value is written exactly as it stands.
-void append_field(std::ofstream &csv, std::string_view separator,
+void append_field(std::string &record, std::string_view separator,
                   const std::optional<std::string_view> &value)
 {
-    csv << separator;
+    record += separator;
     if (!value) {
         return;
     }
     if (!needs_quotes(*value)) {
-        csv << *value;
+        record += *value;
         return;
     }
-    csv << '"';
+    record += '"';
     for (const char character : *value) {
         if (character == '"') {
-            csv << '"';
+            record += '"';
         }
-        csv << character;
+        record += character;
     }
-    csv << '"';
-}
-
-std::ofstream open_csv(const char *csvname)
-{
-    return std::ofstream(csvname, std::ios::out | std::ios::app);
+    record += '"';
 }
 
 bool is_direction_field(const xmlNode *node)
@@ -102,9 +96,8 @@ void print_direction(const xmlDoc *document, const xmlNode *mission)
     }
 }
 
-void print_station(const xmlDoc *document, const xmlNode *mission, const char *csvname)
+void print_station(const xmlDoc *document, const xmlNode *mission, std::string &record)
 {
-    std::ofstream csv = open_csv(csvname);
     bool station_written = false;
     const xmlNode *stations = first_child_named(mission, "stations");
     for (const xmlNode *child = children_of(stations); child != nullptr; child = child->next) {
@@ -115,20 +108,18 @@ void print_station(const xmlDoc *document, const xmlNode *mission, const char *c
         const std::optional<std::string_view> station_name =
             read_element_text(document, child, joined);
         print_line("station: ", station_name);
-        append_field(csv, "\n,", station_name);
+        append_field(record, "\n,", station_name);
         station_written = true;
     }
     // A record without station names still begins a line of its own, under an empty
     // station column, rather than running on from the previous record.
     if (!station_written) {
-        csv << "\n,";
+        record += "\n,";
     }
-    csv.close();
 }
 
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, const char *csvname)
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &record)
 {
-    std::ofstream csv = open_csv(csvname);
     for (const xmlNode *child = mission->children; child != nullptr; child = child->next) {
         if (!name_is(child, "stationsDates")) {
             continue;
@@ -136,15 +127,13 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission, const ch
         std::string joined;
         const std::optional<std::string_view> date = read_element_text(document, child, joined);
         print_line("stationsDates: ", date);
-        append_field(csv, ",", date);
+        append_field(record, ",", date);
     }
-    csv.close();
 }
 
 void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
-                     const char *csvname)
+                     std::string &record)
 {
-    std::ofstream csv = open_csv(csvname);
     const xmlNode *direction = first_child_named(mission, "direction");
     for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
         if (!name_is(child, reinterpret_cast<const char *>(field))) {
@@ -153,7 +142,6 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
         std::string joined;
         const std::optional<std::string_view> value = read_element_text(document, child, joined);
         print_direction_line(field_name(field), value);
-        append_field(csv, ",", value);
+        append_field(record, ",", value);
     }
-    csv.close();
 }

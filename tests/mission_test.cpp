@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -208,20 +209,24 @@ class CsvReports : public testing::Test {
         fs::remove_all(folder);
     }
 
-    // The four calls that make up one record, as the per-station tool makes them.
+    // The four calls that make up one record, as the per-station tool makes them, and the
+    // record's append.
     std::string report(const std::string &xml)
     {
         const DocumentPtr document = parse(xml);
         EXPECT_TRUE(document);
         const xmlNode *mission = root_of(document);
         testing::internal::CaptureStdout();
-        print_station(document.get(), mission, csv.c_str());
-        print_stationDates(document.get(), mission, csv.c_str());
-        print_direction(document.get(), mission, BAD_CAST "name", csv.c_str());
-        print_direction(document.get(), mission, BAD_CAST "sens", csv.c_str());
+        std::string record;
+        print_station(document.get(), mission, record);
+        print_stationDates(document.get(), mission, record);
+        print_direction(document.get(), mission, BAD_CAST "name", record);
+        print_direction(document.get(), mission, BAD_CAST "sens", record);
+        append_error = append_record(csv.c_str(), record);
         return testing::internal::GetCapturedStdout();
     }
 
+    int append_error = 0;
     fs::path folder;
     fs::path csv;
 };
@@ -263,22 +268,42 @@ TEST_F(CsvReports, MissingStationsAndTextsLeaveEmptyFields)
     EXPECT_EQ(read_file(csv), "\n,,,,E\n,,D");
 }
 
-TEST_F(CsvReports, AFieldTheDirectionLacksStillCreatesTheFile)
+TEST_F(CsvReports, AFieldTheDirectionLacksAddsNothing)
 {
     const DocumentPtr document =
         parse("<missions><direction><name>N</name></direction></missions>");
     testing::internal::CaptureStdout();
-    print_direction(document.get(), root_of(document), BAD_CAST "sens", csv.c_str());
+    std::string record = "\n,S";
+    print_direction(document.get(), root_of(document), BAD_CAST "sens", record);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_TRUE(fs::exists(csv));
-    EXPECT_EQ(read_file(csv), "");
+    EXPECT_EQ(record, "\n,S");
 }
 
 TEST_F(CsvReports, AnUnopenablePathStillPrintsTheValues)
 {
     csv = folder / "missing-folder" / "arrivals.csv";
     EXPECT_EQ(report("<missions><stations><name>S</name></stations></missions>"), "station: S\n");
+    EXPECT_EQ(append_error, ENOENT);
     EXPECT_FALSE(fs::exists(csv.parent_path()));
+}
+
+TEST_F(CsvReports, ANewLogTakesTheDefaultPermissions)
+{
+    const mode_t previous = ::umask(027);
+    EXPECT_EQ(append_record(csv.c_str(), "\n,S"), 0);
+    ::umask(previous);
+    EXPECT_EQ(fs::status(csv).permissions(), fs::perms(0640));
+    EXPECT_EQ(read_file(csv), "\n,S");
+}
+
+// Paths that take no record report why, and leave what they hold as it was.
+TEST_F(CsvReports, APathThatTakesNoRecordGivesTheReason)
+{
+    EXPECT_EQ(append_record(folder.c_str(), "\n,S"), EISDIR);
+    ASSERT_EQ(::mkfifo(csv.c_str(), 0600), 0);
+    EXPECT_EQ(append_record(csv.c_str(), "\n,S"), ENXIO);
+    EXPECT_EQ(append_record("/dev/full", "\n,S"), ENOSPC);
+    EXPECT_EQ(append_record("/dev/null", "\n,S"), 0);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #   command              line 1: the program; each further line: one argument, verbatim
 #   argv0                the name to invoke the program under (default: the program's name)
 #   stdin                standard input (default: none)
+#   closed               descriptors the program starts with closed, e.g. 1 (stdout, for one)
 #   setup                shell lines run in the copy first, e.g. to make a large document
 #   expected.status      the exit status
 #   expected.stdout      standard output, exactly (absent: nothing)
@@ -35,16 +36,25 @@ program=${command_line[0]}
 arguments=("${command_line[@]:1}")
 input=/dev/null
 [ -f stdin ] && input=stdin
+closing=
+if [ -f closed ]; then
+    for descriptor in $(cat closed); do
+        closing+=" $descriptor>&-"
+    done
+fi
 
 # Found on the PATH, the program is invoked under its plain name, with or without a wrapper.
 # A case that names it otherwise runs it directly, without the wrapper: such cases stop at the
 # usage line, before any document is read.
-if [ -f argv0 ]; then
-    (exec -a "$(cat argv0)" "$bin_dir/$program" "${arguments[@]}")
-else
-    # shellcheck disable=SC2086
-    PATH=$bin_dir:$PATH ${QUAYWATCH_WRAPPER:-} "$program" "${arguments[@]}"
-fi <"$input" >"$scratch/stdout" 2>"$scratch/stderr"
+run() {
+    if [ -f argv0 ]; then
+        (exec -a "$(cat argv0)" "$bin_dir/$program" "${arguments[@]}")
+    else
+        # shellcheck disable=SC2086
+        eval 'PATH=$bin_dir:$PATH ${QUAYWATCH_WRAPPER:-} "$program" "${arguments[@]}"' "$closing"
+    fi
+}
+run <"$input" >"$scratch/stdout" 2>"$scratch/stderr"
 status=$?
 
 failures=0

@@ -59,6 +59,7 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root)
 
 int main(int argc, char **argv)
 {
+    prepare_process();
     if (argc < 2) {
         std::printf("Usage: %s docname\n", program_name(argc, argv, "quaywatch"));
         return 0;
@@ -69,6 +70,6 @@ int main(int argc, char **argv)
         return 0;
     }
     const xmlNode *root = xmlDocGetRootElement(document.get());
-    print_quaywatch(document.get(), root);
-    return 1;
+    const bool completed = reports_completed([&] { print_quaywatch(document.get(), root); });
+    return completed ? 1 : 0;
 }

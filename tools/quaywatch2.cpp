@@ -6,6 +6,7 @@
 
 int main(int argc, char **argv)
 {
+    prepare_process();
     if (argc < 2) {
         std::printf("Usage: %s docname\n", program_name(argc, argv, "quaywatch2"));
         return 0;
@@ -17,9 +18,11 @@ int main(int argc, char **argv)
         return 0;
     }
     const xmlNode *mission = xmlDocGetRootElement(document.get());
-    if (train_arrives(document.get(), mission)) {
-        print_stationDates(document.get(), mission);
-        print_direction(document.get(), mission);
-    }
-    return 1;
+    const bool completed = reports_completed([&] {
+        if (train_arrives(document.get(), mission)) {
+            print_stationDates(document.get(), mission);
+            print_direction(document.get(), mission);
+        }
+    });
+    return completed ? 1 : 0;
 }

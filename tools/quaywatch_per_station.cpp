@@ -2,7 +2,9 @@
 // whose train is at the platform, and appends it to a CSV file as one record.
 #include "mission.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -11,6 +13,17 @@ namespace {
 const xmlNode *first_child(const xmlNode *node)
 {
     return node != nullptr ? node->children : nullptr;
+}
+
+// The record is appended only when every value of it was read: a lack of memory anywhere
+// before this point leaves the log as it was.
+void log_record(const char *csvname, std::string_view record)
+{
+    require_library_memory();
+    const int error = append_record(csvname, record);
+    if (error != 0) {
+        std::fprintf(stderr, "record not appended to %s: %s\n", csvname, std::strerror(error));
+    }
 }
 
 } // namespace
@@ -26,10 +39,12 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *cs
     for (const xmlNode *mission = first_child(container); mission != nullptr;
          mission = mission->next) {
         if (train_arrives(document, mission)) {
-            print_station(document, mission, csvname);
-            print_stationDates(document, mission, csvname);
-            print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), csvname);
-            print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), csvname);
+            std::string record;
+            print_station(document, mission, record);
+            print_stationDates(document, mission, record);
+            print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), record);
+            print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), record);
+            log_record(csvname, record);
             return;
         }
     }
@@ -37,6 +52,9 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *cs
 
 int main(int argc, char **argv)
 {
+    prepare_process();
+    // A console reader that goes away early must not cost the log its record.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc != 3) {
         std::printf("Usage: %s docname csvname\n",
                     program_name(argc, argv, "quaywatch_per_station"));
@@ -48,6 +66,7 @@ int main(int argc, char **argv)
         return 0;
     }
     const xmlNode *root = xmlDocGetRootElement(document.get());
-    print_quaywatch(document.get(), root, argv[2]);
-    return 1;
+    const bool completed =
+        reports_completed([&] { print_quaywatch(document.get(), root, argv[2]); });
+    return completed ? 1 : 0;
 }

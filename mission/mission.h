@@ -86,5 +86,11 @@ template <typename Reports> bool reports_completed(Reports &&reports)
 DocumentPtr intake_document(const char *docname, const char *root_name,
                             std::string_view parse_failure, std::string_view wrong_type);
 
+// The Fault element of a reply whose service reports a failure instead of a board: the first
+// element of the root's first Body element, when it is named Fault; otherwise none.
+const xmlNode *service_fault(const xmlNode *root);
+// "service fault: " and the fault's own words on standard error.
+void report_service_fault(const xmlDoc *document, const xmlNode *fault);
+
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

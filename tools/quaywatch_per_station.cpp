@@ -66,6 +66,10 @@ int main(int argc, char **argv)
         return 0;
     }
     const xmlNode *root = xmlDocGetRootElement(document.get());
+    if (const xmlNode *fault = service_fault(root); fault != nullptr) {
+        reports_completed([&] { report_service_fault(document.get(), fault); });
+        return 0;
+    }
     const bool completed =
         reports_completed([&] { print_quaywatch(document.get(), root, argv[2]); });
     return completed ? 1 : 0;

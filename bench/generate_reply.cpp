@@ -15,9 +15,9 @@
 
 namespace {
 
-const char *const station_names[] = {"Gare du Nord", "Magenta", "Haussmann", "Chatelet",
-                                     "Gare de Lyon", "Vincennes", "Nanterre", "Cergy",
-                                     "Pontoise", "Juvisy", "Massy", "Versailles"};
+const char *const station_names[] = {"Brambleford Central", "Tolliver Street", "Marrowgate", "Chatelet",
+                                     "Wexcombe Cross", "Vincennes", "Nanterre", "Ashwhistle",
+                                     "Fennick", "Quillon", "Massy", "Kellmoor"};
 const char *const messages[] = {"Train parti", "Retard 5 min", "A l'approche", "Supprime"};
 
 // A small generator with a fixed sequence on every platform.

@@ -250,11 +250,11 @@ TEST_F(CsvReports, OneStationGivesOneLine)
 
 TEST_F(CsvReports, ValuesThatWouldBreakTheRecordAreQuoted)
 {
-    report("<missions><stations><name>Gare, Nord</name><name>\"Est\"</name></stations>"
+    report("<missions><stations><name>Ambry, Upper</name><name>\"Est\"</name></stations>"
            "<stationsDates>07:42\n07:44</stationsDates><stationsDates>a&#13;b</stationsDates>"
            "<direction><name>plain \xC3\xA0 value</name><sens>say "
            "\"A\"</sens></direction></missions>");
-    EXPECT_EQ(read_file(csv), "\n,\"Gare, Nord\"\n,\"\"\"Est\"\"\",\"07:42\n07:44\",\"a\rb\","
+    EXPECT_EQ(read_file(csv), "\n,\"Ambry, Upper\"\n,\"\"\"Est\"\"\",\"07:42\n07:44\",\"a\rb\","
                               "plain \xC3\xA0 value,\"say \"\"A\"\"\"");
 }
 

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Asks a board service for its reply and logs the train at the platform, if there is one.
+#
+#   log-arrivals.sh URL CSV [REQUEST]
+#
+# POSTs the SOAP request (request.xml beside this script, unless REQUEST names another) to URL
+# and hands the reply to quaywatch_per_station, which appends the arriving mission to CSV.
+# The exit status is the usual one, not the tool's reversed one:
+#   0  the reply was read: its arriving mission was logged, or there was none
+#   1  wrong arguments
+#   2  the fetch failed (no connection, a time-out)
+#   3  the reply was refused: a service fault, an HTTP error page, not a board
+#   4  the record could not be appended to CSV (the reason is on standard error)
+set -u
+if [ $# -lt 2 ] || [ $# -gt 3 ]; then
+    echo "usage: log-arrivals.sh URL CSV [REQUEST]" >&2
+    exit 1
+fi
+url=$1
+csv=$2
+request=${3:-$(dirname "$0")/request.xml}
+# The operation the service is asked for, as its description (WSDL) names it.
+soap_action='"urn:example:board#getBoard"'
+
+errors=$(mktemp) || exit 2
+trap 'rm -f "$errors"' EXIT
+# A SOAP service answers a failure with HTTP status 500 and a Fault in the body: the body goes
+# to the tool all the same, which reports the fault.
+curl --silent --show-error --max-time 60 --request POST \
+    --header 'Content-Type: text/xml; charset=utf-8' --header "SOAPAction: $soap_action" \
+    --data-binary @"$request" "$url" |
+    quaywatch_per_station - "$csv" 2>"$errors"
+statuses=("${PIPESTATUS[@]}")
+cat "$errors" >&2
+
+if [ "${statuses[0]}" -ne 0 ]; then
+    echo "log-arrivals.sh: fetching $url failed" >&2
+    exit 2
+fi
+if [ "${statuses[1]}" -ne 1 ]; then
+    exit 3
+fi
+if grep -q '^record not appended to ' "$errors"; then
+    exit 4
+fi
+exit 0

@@ -22,9 +22,18 @@ package)
     dpkg-deb -f "$deb" Depends | grep -q 'libxml2' || { echo "no libxml2 dependency"; exit 1; }
     dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sort >"$scratch/contents"
     printf '%s\n' ./usr/bin/quaywatch ./usr/bin/quaywatch2 ./usr/bin/quaywatch_per_station \
-        ./usr/share/man/man1/quaywatch.1 ./usr/share/man/man1/quaywatch2.1 \
-        ./usr/share/man/man1/quaywatch_per_station.1 | sort >"$scratch/expected-contents"
+        ./usr/share/doc/quaywatch/changelog.gz ./usr/share/doc/quaywatch/copyright \
+        ./usr/share/man/man1/quaywatch.1.gz ./usr/share/man/man1/quaywatch2.1.gz \
+        ./usr/share/man/man1/quaywatch_per_station.1.gz | sort >"$scratch/expected-contents"
     diff -u "$scratch/expected-contents" "$scratch/contents"
+    if command -v lintian >/dev/null; then
+        # Informational tags pass, except those of the hardening flags.
+        lintian --display-info "$deb" 2>/dev/null | tee "$scratch/lintian"
+        if grep -qE '^[EW]: |hardening-' "$scratch/lintian"; then
+            echo "lintian finds fault with the package"
+            exit 1
+        fi
+    fi
     dpkg-deb -x "$deb" "$scratch/unpacked"
     root=$scratch/unpacked/usr
     ;;
@@ -51,8 +60,8 @@ same_report quaywatch_per_station board-compact.xml "$scratch/arrivals.csv"
 [ -s "$scratch/arrivals.csv" ] || { echo "installed quaywatch_per_station wrote no record"; exit 1; }
 
 for page in quaywatch quaywatch2 quaywatch_per_station; do
-    MANWIDTH=80 man -l "$root/share/man/man1/$page.1" >"$scratch/page" 2>"$scratch/page-errors"
+    MANWIDTH=80 man -l "$root/share/man/man1/$page.1.gz" >"$scratch/page" 2>"$scratch/page-errors"
     [ ! -s "$scratch/page-errors" ] || { cat "$scratch/page-errors"; exit 1; }
-    grep -q 'EXIT STATUS' "$scratch/page" || { echo "$page.1 did not render"; exit 1; }
+    grep -q 'EXIT STATUS' "$scratch/page" || { echo "$page.1.gz did not render"; exit 1; }
 done
 echo "installed by $mode: programs and pages work"

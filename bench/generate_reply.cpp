@@ -15,9 +15,18 @@
 
 namespace {
 
-const char *const station_names[] = {"Brambleford Central", "Tolliver Street", "Marrowgate", "Chatelet",
-                                     "Wexcombe Cross", "Vincennes", "Nanterre", "Ashwhistle",
-                                     "Fennick", "Quillon", "Massy", "Kellmoor"};
+const char *const station_names[] = {"Brambleford Central",
+                                     "Tolliver Street",
+                                     "Marrowgate",
+                                     "Chatelet",
+                                     "Wexcombe Cross",
+                                     "Vincennes",
+                                     "Nanterre",
+                                     "Ashwhistle",
+                                     "Fennick",
+                                     "Quillon",
+                                     "Massy",
+                                     "Kellmoor"};
 const char *const messages[] = {"Train parti", "Retard 5 min", "A l'approche", "Supprime"};
 
 // A small generator with a fixed sequence on every platform.
@@ -67,7 +76,8 @@ int main(int argc, char **argv)
     std::string first_csv;
     for (long mission = 0; reply.size() + closing.size() < target_bytes; ++mission) {
         const bool arrives = static_cast<double>(next_random(state) % 10000) < arriving * 10000;
-        const std::string message = arrives ? "Train \xC3\xA0 quai" : messages[next_random(state) % 4];
+        const std::string message =
+            arrives ? "Train \xC3\xA0 quai" : messages[next_random(state) % 4];
         std::vector<std::string> dates;
         for (std::uint64_t count = 1 + next_random(state) % 3; count > 0; --count) {
             const std::uint64_t minute = (mission * 3 + dates.size() * 7) % 1440;

@@ -1,7 +1,8 @@
 // Faults on demand, for a program run with this library in LD_PRELOAD. Each is chosen by an
 // environment variable; counts start at 1 and run over the whole process.
 //
-//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc or realloc gives null (ENOMEM)
+//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc, realloc or mmap of the program's own fails
+//                             (ENOMEM); the C library's own mmap calls are not seen
 //   QW_SIGNAL_AT_ALLOCATION=N SIGTERM is raised at the Nth allocation
 //   QW_FAULT_CSV=PATH         the file the write faults below apply to (an absolute path)
 //   QW_FAIL_WRITE=N:ERRNO     the Nth write to it fails with that errno
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -29,6 +31,8 @@ extern "C" {
 void *__libc_malloc(std::size_t size);
 void *__libc_calloc(std::size_t count, std::size_t size);
 void *__libc_realloc(void *block, std::size_t size);
+void *__mmap(void *address, std::size_t length, int protection, int flags, int descriptor,
+             off_t offset);
 }
 // NOLINTEND(bugprone-reserved-identifier)
 
@@ -162,6 +166,15 @@ void *calloc(std::size_t count, std::size_t size)
 void *realloc(void *block, std::size_t size)
 {
     return allocation_granted() ? __libc_realloc(block, size) : nullptr;
+}
+
+void *mmap(void *address, std::size_t length, int protection, int flags, int descriptor,
+           off_t offset)
+{
+    if (!allocation_granted()) {
+        return MAP_FAILED;
+    }
+    return __mmap(address, length, protection, flags, descriptor, offset);
 }
 
 ssize_t write(int descriptor, const void *bytes, std::size_t count)

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -94,6 +95,59 @@ TEST(ElementText, ReadsAsTheLibraryOnEveryDocumentOfTheSuite)
         }
     }
     EXPECT_GT(parsed, 20);
+}
+
+// The document as the library writes it back, parsed in a process of its own, on the programs'
+// allocator or on the library's default one; empty when it does not parse.
+std::string dump_in_child(const fs::path &path, bool programs_allocator)
+{
+    int pipe_ends[2];
+    EXPECT_EQ(::pipe(pipe_ends), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe_ends[0]);
+        if (programs_allocator) {
+            watch_library_memory();
+        }
+        xmlSetGenericErrorFunc(nullptr, ignore_diagnostic);
+        xmlDoc *document = xmlParseFile(path.c_str());
+        if (document != nullptr) {
+            xmlChar *bytes = nullptr;
+            int size = 0;
+            xmlDocDumpMemory(document, &bytes, &size);
+            for (int written = 0; written < size;) {
+                const ssize_t part = ::write(pipe_ends[1], bytes + written, size - written);
+                if (part <= 0) {
+                    ::_exit(1);
+                }
+                written += static_cast<int>(part);
+            }
+        }
+        ::_exit(0);
+    }
+    ::close(pipe_ends[1]);
+    std::string dump;
+    char buffer[65536];
+    for (ssize_t part; (part = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) {
+        dump.append(buffer, static_cast<std::size_t>(part));
+    }
+    ::close(pipe_ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path;
+    return dump;
+}
+
+// Where the programs' allocator puts the tree must change nothing of what the tree holds.
+TEST(ProgramsAllocator, BuildsTheSameTreeOnEveryDocumentOfTheSuite)
+{
+    int compared = 0;
+    for (const fs::path &path : suite_documents()) {
+        const std::string library_default = dump_in_child(path, false);
+        EXPECT_EQ(dump_in_child(path, true), library_default) << path;
+        compared += library_default.empty() ? 0 : 1;
+    }
+    EXPECT_GT(compared, 20);
 }
 
 TEST(ElementText, ReadsAsTheLibraryOnEntitiesCdataAndEmptyPieces)

@@ -18,14 +18,14 @@ namespace {
 const char *const station_names[] = {"Brambleford Central",
                                      "Tolliver Street",
                                      "Marrowgate",
-                                     "Chatelet",
+                                     "Orrin Vale",
                                      "Wexcombe Cross",
-                                     "Vincennes",
-                                     "Nanterre",
+                                     "Pellham",
+                                     "Stoke Ambry",
                                      "Ashwhistle",
                                      "Fennick",
                                      "Quillon",
-                                     "Massy",
+                                     "Hollinfold",
                                      "Kellmoor"};
 const char *const messages[] = {"Train parti", "Retard 5 min", "A l'approche", "Supprime"};
 
@@ -106,7 +106,7 @@ int main(int argc, char **argv)
         }
         entry += pad(5) + "<direction>" + nl + pad(6) + "<name>" + direction + "</name>" + nl +
                  pad(6) + "<sens>" + sens + "</sens>" + nl + pad(5) + "</direction>" + nl;
-        entry += pad(5) + "<line>RER " + std::string(1, "ABCDE"[mission % 5]) + "</line>" + nl;
+        entry += pad(5) + "<line>Line " + std::string(1, "ABCDE"[mission % 5]) + "</line>" + nl;
         entry += pad(4) + "</missions>" + nl;
         reply += entry;
 

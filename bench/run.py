@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
-"""Measures the tools against the parse floor, side by side, and checks every output.
+"""Measures the tools against the parse floor and against peers, side by side, and checks every output.
 
-    bench/run.py BUILD_DIR [--rounds N] [--sizes 1,10,100] [--raw FILE.json]
+    bench/run.py BUILD_DIR [--rounds N] [--sizes 0.02,1,10,100] [--batch 2000] [--raw FILE.json]
 
-For each size it generates an indented reply (a quarter of the missions arriving, and every
-mission arriving) and a compact one, then runs, in an order that alternates from round to round:
-the floor (parse and release only), quaywatch, quaywatch_per_station, xmllint --noout and, when
-installed, xmlstarlet. Every timed run comes right after a run at least as memory-hungry: the
-most memory-hungry command of the size, run once untimed, or the timed run before it when that
-one was as big; so no run pays for faulting in pages that a smaller run before it gave back.
-CPU time (user + sys) is the headline, wall time is shown beside it; ratios to the floor are the
-medians of the per-round ratios.
+For each size it generates an indented and a compact reply (a quarter of the missions arriving)
+and runs: the floor (parse and release, nothing more), the same floor on the tools' arena,
+quaywatch, quaywatch_per_station, and as peers that answer the same question (the dates of the
+arriving missions) xmllint --xpath, xmlstarlet sel (installed when missing) and a Python script
+on the standard library's streaming iterparse. How fast a process faults its pages in, huge
+pages above all, depends on what ran just before it; so each command is timed twice a round:
+right after a run of the plain floor, which leaves small pages behind, and right after a run of
+itself. CPU time (user + sys) is the headline; ratios are medians of the per-round ratios. Then
+a batch of small replies, one process per file through xargs -P 2, and instruction counts at
+1 MB (callgrind), which repeat exactly from run to run.
 """
 import argparse
 import json
@@ -22,17 +24,20 @@ import sys
 import tempfile
 import time
 
+PRECONDITIONINGS = ("after small pages", "after itself")
+ARRIVING_DATES = ("//*[local-name()='missions'][*[local-name()='stationsMessages']='Train \u00e0 quai']"
+                  "/*[local-name()='stationsDates']")
+
 
 def run_measured(command, stdout_path=os.devnull):
-    """Runs a command; gives its wall time, CPU time and peak RSS in MiB."""
+    """Runs a command; gives its wall time, CPU time and peak RSS in MiB (of it and its children)."""
     with open(stdout_path, "wb") as stdout, open(os.devnull, "wb") as devnull:
         start = time.perf_counter()
         process = subprocess.Popen(command, stdout=stdout, stderr=devnull)
         _, status, usage = os.wait4(process.pid, 0)
         wall = time.perf_counter() - start
-    process.returncode = os.waitstatus_to_exitcode(status)
     return {"wall": wall, "cpu": usage.ru_utime + usage.ru_stime, "user": usage.ru_utime,
-            "rss": usage.ru_maxrss / 1024.0, "status": process.returncode}
+            "rss": usage.ru_maxrss / 1024.0, "status": os.waitstatus_to_exitcode(status)}
 
 
 def read(path):
@@ -40,16 +45,16 @@ def read(path):
         return file.read()
 
 
-def check_output(name, command, expected_stdout, scratch, csv=None, expected_csv=None):
+def check_output(name, command, expected, scratch, status=1, csv=None, expected_csv=None):
     """One untimed run whose output must be exactly what the generator predicts."""
     out = os.path.join(scratch, "check.out")
     if csv and os.path.exists(csv):
         os.remove(csv)
     result = run_measured(command, out)
     problems = []
-    if result["status"] != 1:
+    if status is not None and result["status"] != status:
         problems.append("exit status %d" % result["status"])
-    if expected_stdout is not None and read(out) != read(expected_stdout):
+    if read(out) != expected:
         problems.append("standard output differs from the prediction")
     if expected_csv is not None and (not os.path.exists(csv) or read(csv) != read(expected_csv)):
         problems.append("CSV record differs from the prediction")
@@ -59,29 +64,22 @@ def check_output(name, command, expected_stdout, scratch, csv=None, expected_csv
     return True
 
 
-def measure(commands, hog, rounds):
-    """commands: name -> (argv, fresh-csv-path or None). Gives name -> list of results.
-
-    Every timed run comes right after a run that gave back at least as much memory as it needs:
-    the hog, or the timed run before it when that one was as big (the floor and the tools build
-    the same tree), which spares a hog run for most runs on the largest replies."""
-    results = {name: [] for name in commands}
+def measure(commands, small_pages, rounds):
+    """commands: name -> (argv, csv path to remove first, or None). Gives name -> preconditioning
+    -> list of results, one per round after a warm-up round."""
+    results = {name: {pre: [] for pre in PRECONDITIONINGS} for name in commands}
     names = list(commands)
-    needs = {}
-    last_rss = run_measured(hog)["rss"]
-    for round_index in range(rounds + 1):  # round 0 is the warm-up
+    for round_index in range(rounds + 1):
         order = names if round_index % 2 == 0 else list(reversed(names))
         for name in order:
             command, csv = commands[name]
-            if last_rss < needs.get(name, float("inf")):
-                last_rss = run_measured(hog)["rss"]
-            if csv and os.path.exists(csv):
-                os.remove(csv)
-            result = run_measured(command)
-            last_rss = result["rss"]
-            needs[name] = 0.99 * result["rss"]
-            if round_index > 0:
-                results[name].append(result)
+            run_measured(small_pages)
+            for pre in PRECONDITIONINGS:
+                if csv and os.path.exists(csv):
+                    os.remove(csv)
+                result = run_measured(command)
+                if round_index > 0:
+                    results[name][pre].append(result)
     return results
 
 
@@ -96,12 +94,12 @@ def instructions(command):
     return None
 
 
-def ratio(results, name, floor, key):
-    return statistics.median(a[key] / b[key] for a, b in zip(results[name], results[floor]))
+def ratio(results, name, base, key, pre):
+    return statistics.median(a[key] / b[key] for a, b in zip(results[name][pre], results[base][pre]))
 
 
-def median(results, name, key):
-    return statistics.median(r[key] for r in results[name])
+def median(results, name, key, pre):
+    return statistics.median(r[key] for r in results[name][pre])
 
 
 class Targets:
@@ -111,169 +109,141 @@ class Targets:
     def check(self, label, value, limit, unit="x"):
         ok = value <= limit
         self.rows.append(ok)
-        print("  %-4s %-58s %6.3f%s (target <= %.2f%s)" % (
+        print("  %-4s %-62s %7.3f%s (target <= %.2f%s)" % (
             "ok" if ok else "MISS", label, value, unit, limit, unit))
+
+
+def ensure_xmlstarlet():
+    if shutil.which("xmlstarlet") is None and shutil.which("apt-get") and os.geteuid() == 0:
+        subprocess.run(["apt-get", "install", "-y", "--no-install-recommends", "xmlstarlet"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    return shutil.which("xmlstarlet")
+
+
+def size_label(size):
+    return "%d KB" % round(size * 1000) if size < 1 else "%g MB" % size
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build")
-    parser.add_argument("--rounds", type=int, default=6)
-    parser.add_argument("--sizes", default="1,10,100")
+    parser.add_argument("--rounds", type=int, default=3, help="rounds at 100 MB; more below")
+    parser.add_argument("--sizes", default="0.02,1,10,100")
+    parser.add_argument("--batch", type=int, default=2000)
     parser.add_argument("--raw", help="also write every timed run's figures to this JSON file")
     arguments = parser.parse_args()
     build = os.path.abspath(arguments.build)
-    sizes = [int(size) for size in arguments.sizes.split(",")]
+    sizes = [float(size) for size in arguments.sizes.split(",")]
     tool = lambda name: os.path.join(build, name)
-    floor = tool("bench/parse_floor")
+    floor, floor_arena = tool("bench/parse_floor"), tool("bench/parse_floor_arena")
     generate = tool("bench/generate_reply")
+    here = os.path.dirname(os.path.abspath(__file__))
     xmllint = shutil.which("xmllint")
-    xmlstarlet = shutil.which("xmlstarlet")
+    xmlstarlet = ensure_xmlstarlet()
     scratch = tempfile.mkdtemp(prefix="quaywatch-bench-")
     targets = Targets()
     all_correct = True
-    cpu_per_mb = {}
     raw = {}
-    # Below 100 MB a run is cheap, and more rounds steady the medians against the host's noise.
-    rounds_at = lambda size: arguments.rounds * (1 if size >= 100 else 2 if size >= 10 else 4)
-    print("quaywatch benchmark: %s rounds after a warm-up at %s MB, %d cores; CPU time = user + sys"
-          % (", ".join(str(rounds_at(size)) for size in sizes), ", ".join(map(str, sizes)),
-             os.cpu_count()))
+    # Where a run is cheap, more rounds steady the medians against the host's noise.
+    rounds_at = lambda size: arguments.rounds * (1 if size >= 100 else 2 if size >= 10 else
+                                                 4 if size >= 1 else 8)
+    print("quaywatch benchmark: %s rounds after a warm-up at %s, %d cores; CPU time = user + sys"
+          % (", ".join(str(rounds_at(size)) for size in sizes),
+             ", ".join(size_label(size) for size in sizes), os.cpu_count()))
+    if not xmlstarlet:
+        print("xmlstarlet is not installed and could not be: its rows are left out")
+
+    def peers(document):
+        commands = {}
+        if xmllint:
+            commands["xmllint --xpath"] = ([xmllint, "--xpath", ARRIVING_DATES + "/text()", document], None)
+        if xmlstarlet:
+            commands["xmlstarlet sel"] = ([xmlstarlet, "sel", "-t", "-m", ARRIVING_DATES, "-v", ".", "-n",
+                                           document], None)
+        commands["python iterparse"] = ([sys.executable, os.path.join(here, "iterparse_peer.py"), document],
+                                        None)
+        return commands
+
     try:
-        # The fixed cost of starting a process that links the XML library, measured on an empty
-        # reply, is left out of the time per MB.
-        empty = os.path.join(scratch, "empty.xml")
-        subprocess.run([generate, "--megabytes", "0", "--output", empty], check=True)
-        startup = measure({"floor": ([floor, empty], None),
-                           "quaywatch": ([tool("quaywatch"), empty], None)},
-                          [floor, empty], rounds_at(0))
-        startup_cpu = {name: median(startup, name, "cpu") for name in startup}
-        print("start-up on an empty reply: floor %.4f s CPU, quaywatch %.4f s CPU"
-              % (startup_cpu["floor"], startup_cpu["quaywatch"]))
-        floor_per_mb = {}
-        share_of_floor = {}
         for size in sizes:
+            label = size_label(size)
             files = {}
-            for label, layout, arriving in (("indented", "indented", 0.25),
-                                            ("indented-all", "indented", 1.0),
-                                            ("compact", "compact", 0.25)):
-                base = os.path.join(scratch, "%s-%d" % (label, size))
-                subprocess.run([generate, "--layout", layout, "--megabytes", str(size),
-                                "--arriving", str(arriving), "--seed", "7",
-                                "--output", base + ".xml", "--expect", base + ".expected",
+            for layout in ("indented", "compact"):
+                base = os.path.join(scratch, "%s-%s" % (layout, label.replace(" ", "")))
+                subprocess.run([generate, "--layout", layout, "--megabytes", str(size), "--arriving", "0.25",
+                                "--seed", "7", "--output", base + ".xml", "--expect", base + ".expected",
                                 "--expect-csv", base + ".csv-expected"], check=True)
-                files[label] = base
+                files[layout] = base
+            indented, compact = files["indented"] + ".xml", files["compact"] + ".xml"
             csv = os.path.join(scratch, "arrivals.csv")
-            indented, every, compact = (files[k] + ".xml" for k in ("indented", "indented-all", "compact"))
             commands = {
-                "floor (indented)": ([floor, indented], None),
-                "quaywatch, 1/4 arriving": ([tool("quaywatch"), indented], None),
-                "floor (all arriving)": ([floor, every], None),
-                "quaywatch, all arriving": ([tool("quaywatch"), every], None),
+                "floor": ([floor, indented], None),
+                "floor, arena": ([floor_arena, indented], None),
+                "quaywatch": ([tool("quaywatch"), indented], None),
                 "floor (compact)": ([floor, compact], None),
                 "quaywatch_per_station": ([tool("quaywatch_per_station"), compact, csv], csv),
             }
-            if xmllint:
-                commands["xmllint --noout"] = ([xmllint, "--noout", indented], None)
-            if xmlstarlet:
-                commands["xmlstarlet sel"] = ([xmlstarlet, "sel", "-t", "-m",
-                    "//*[local-name()='missions'][*[local-name()='stationsMessages']='Train \u00e0 quai']",
-                    "-v", "*[local-name()='stationsDates']", "-n", indented], None)
-            all_correct &= check_output("quaywatch %d MB" % size, [tool("quaywatch"), indented],
-                                        files["indented"] + ".expected", scratch)
-            all_correct &= check_output("quaywatch all arriving %d MB" % size,
-                                        [tool("quaywatch"), every], files["indented-all"] + ".expected", scratch)
-            all_correct &= check_output("quaywatch_per_station %d MB" % size,
-                                        [tool("quaywatch_per_station"), compact, csv],
-                                        files["compact"] + ".expected", scratch, csv,
-                                        files["compact"] + ".csv-expected")
-            # Each tool is measured beside the floor on the same file, close together in time,
-            # so that the host's drift over the run touches both alike.
-            groups = [["floor (indented)", "quaywatch, 1/4 arriving", "xmllint --noout", "xmlstarlet sel"],
-                      ["floor (all arriving)", "quaywatch, all arriving"],
-                      ["floor (compact)", "quaywatch_per_station"]]
-            rounds = rounds_at(size)
-            results = {}
-            for group in groups:
-                results.update(measure({name: commands[name] for name in group if name in commands},
-                                       [floor, every], rounds))
-            raw["%d MB" % size] = results
-            print("\n%d MB (%d bytes indented)" % (size, os.path.getsize(indented)))
-            print("  %-26s %9s %9s %9s %9s %10s %9s" % ("command", "CPU s", "user s", "wall s",
-                                                  "RSS MiB", "CPU ratio", "RSS ratio"))
-            floors = {"quaywatch, 1/4 arriving": "floor (indented)",
-                      "quaywatch, all arriving": "floor (all arriving)",
-                      "quaywatch_per_station": "floor (compact)",
-                      "xmllint --noout": "floor (indented)", "xmlstarlet sel": "floor (indented)"}
-            for name in commands:
-                base = floors.get(name, name)
-                print("  %-26s %9.3f %9.3f %9.3f %9.1f %10.3f %9.3f" % (
-                    name, median(results, name, "cpu"), median(results, name, "user"),
-                    median(results, name, "wall"),
-                    median(results, name, "rss"), ratio(results, name, base, "cpu"),
-                    ratio(results, name, base, "rss")))
-            if size == sizes[0] and shutil.which("valgrind"):
-                print("  instructions executed (callgrind), repeatable where times are not:")
-                for tool_name, floor_name in (("quaywatch, 1/4 arriving", "floor (indented)"),
-                                              ("quaywatch, all arriving", "floor (all arriving)"),
-                                              ("quaywatch_per_station", "floor (compact)")):
-                    tool_count = instructions(commands[tool_name][0])
-                    floor_count = instructions(commands[floor_name][0])
-                    print("    %-26s %14d vs floor %14d: %.4fx" % (
-                        tool_name, tool_count, floor_count, tool_count / floor_count))
-            megabytes = os.path.getsize(indented) / 1e6
-            cpu_per_mb[size] = (median(results, "quaywatch, 1/4 arriving", "cpu")
-                                - startup_cpu["quaywatch"]) / megabytes
-            floor_per_mb[size] = (median(results, "floor (indented)", "cpu")
-                                  - startup_cpu["floor"]) / megabytes
-            # The tool's time per MB as a share of the parse's, round by round.
-            share_of_floor[size] = statistics.median(
-                (tool_run["cpu"] - startup_cpu["quaywatch"]) / (floor_run["cpu"] - startup_cpu["floor"])
-                for tool_run, floor_run in zip(results["quaywatch, 1/4 arriving"],
-                                               results["floor (indented)"]))
-            print("  CPU time per MB, less start-up: quaywatch %.4f s, floor %.4f s; "
-                  "quaywatch's per MB as a share of the floor's: %.3f"
-                  % (cpu_per_mb[size], floor_per_mb[size], share_of_floor[size]))
-            if size >= 10:
-                targets.check("quaywatch %d MB, 1/4 arriving, CPU vs floor" % size,
-                              ratio(results, "quaywatch, 1/4 arriving", "floor (indented)", "cpu"), 1.12)
-                targets.check("quaywatch %d MB, 1/4 arriving, peak RSS vs floor" % size,
-                              ratio(results, "quaywatch, 1/4 arriving", "floor (indented)", "rss"), 1.02)
-                targets.check("quaywatch %d MB, all arriving, CPU vs floor" % size,
-                              ratio(results, "quaywatch, all arriving", "floor (all arriving)", "cpu"), 1.20)
-                targets.check("quaywatch_per_station %d MB, CPU vs floor" % size,
-                              ratio(results, "quaywatch_per_station", "floor (compact)", "cpu"), 1.10)
+            commands.update(peers(indented))
 
-        print("\nOther measures")
-        if len(cpu_per_mb) > 1:
-            # The parse's own time per MB is not flat on a virtual machine whose host takes back
-            # freed memory: past about 1 GB of tree, faulting the pages in costs the kernel about
-            # twice as much per page. The tool's part in it is what must not grow with the size.
-            spread = max(share_of_floor.values()) / min(share_of_floor.values()) - 1
-            targets.check("quaywatch CPU time per MB against the floor's, spread over %s MB"
-                          % arguments.sizes, spread * 100, 10.0, " %")
-            tool_spread = max(cpu_per_mb.values()) / min(cpu_per_mb.values()) - 1
-            floor_spread = max(floor_per_mb.values()) / min(floor_per_mb.values()) - 1
-            print("       (CPU time per MB alone spreads by %.1f %% for quaywatch and %.1f %% for "
-                  "the floor)" % (tool_spread * 100, floor_spread * 100))
-        entities = os.path.join(scratch, "entities.xml")
-        with open(entities, "w") as document:
-            document.write('<?xml version="1.0"?>\n<!DOCTYPE missions [\n<!ENTITY ten "0123456789">\n]>\n'
-                           "<missions><stationsMessages>Train \u00e0 quai</stationsMessages><stationsDates>"
-                           + "&ten;" * 400000 + "</stationsDates></missions>\n")
-        expected = os.path.join(scratch, "entities.expected")
-        with open(expected, "w") as report:
-            report.write("stationsDates: " + "0123456789" * 400000 + "\n")
-        all_correct &= check_output("quaywatch2 on 400,000 entity references",
-                                    [tool("quaywatch2"), entities], expected, scratch)
-        results = measure({"floor": ([floor, entities], None),
-                           "quaywatch2": ([tool("quaywatch2"), entities], None)},
-                          [floor, entities], arguments.rounds)
-        print("  400,000 entity references: floor %.3f s CPU, quaywatch2 %.3f s CPU" % (
-            median(results, "floor", "cpu"), median(results, "quaywatch2", "cpu")))
-        targets.check("quaywatch2 on 400,000 entity references, CPU vs floor",
-                      ratio(results, "quaywatch2", "floor", "cpu"), 2.0)
-        raw["400,000 entity references"] = results
+            expected = read(files["indented"] + ".expected")
+            all_correct &= check_output("quaywatch %s" % label, commands["quaywatch"][0], expected, scratch)
+            all_correct &= check_output("quaywatch_per_station %s" % label,
+                                        commands["quaywatch_per_station"][0],
+                                        read(files["compact"] + ".expected"), scratch, 1, csv,
+                                        files["compact"] + ".csv-expected")
+            dates = b"".join(line[len(b"stationsDates: "):] + b"\n" for line in expected.splitlines()
+                             if line.startswith(b"stationsDates: "))
+            for name in peers(indented):
+                all_correct &= check_output("%s %s" % (name, label), commands[name][0], dates, scratch, None)
+
+            results = measure(commands, [floor, indented], rounds_at(size))
+            raw[label] = results
+            print("\n%s (%d bytes indented, %d compact)" % (label, os.path.getsize(indented),
+                                                            os.path.getsize(compact)))
+            print("  %-24s %8s %8s %8s %9s   %-22s %9s" % ("command", "CPU s", "user s", "wall s", "RSS MiB",
+                                                          "CPU vs floor: small/self", "RSS ratio"))
+            base_of = lambda name: "floor (compact)" if name in ("floor (compact)", "quaywatch_per_station") \
+                else "floor"
+            for name in commands:
+                base = base_of(name)
+                print("  %-24s %8.3f %8.3f %8.3f %9.1f   %10.3f %10.3f %10.3f" % (
+                    name, median(results, name, "cpu", "after itself"),
+                    median(results, name, "user", "after itself"), median(results, name, "wall", "after itself"),
+                    median(results, name, "rss", "after itself"),
+                    ratio(results, name, base, "cpu", "after small pages"),
+                    ratio(results, name, base, "cpu", "after itself"),
+                    ratio(results, name, base, "rss", "after itself")))
+
+            cpu_limit = 0.60 if size >= 10 else 0.70 if size >= 1 else 1.02
+            for name in ("quaywatch", "quaywatch_per_station"):
+                for pre in PRECONDITIONINGS:
+                    targets.check("%s %s, CPU vs floor, %s" % (name, label, pre),
+                                  ratio(results, name, base_of(name), "cpu", pre), cpu_limit)
+                if size >= 10:
+                    targets.check("%s %s, peak RSS vs floor" % (name, label),
+                                  ratio(results, name, base_of(name), "rss", "after itself"), 1.02)
+                if size >= 1:
+                    for peer in peers(indented):
+                        slowest = max(median(results, name, "cpu", pre) for pre in PRECONDITIONINGS)
+                        fastest = min(median(results, peer, "cpu", pre) for pre in PRECONDITIONINGS)
+                        targets.check("%s %s, CPU vs %s" % (name, label, peer), slowest / fastest, 0.999)
+
+            if size == 1 and shutil.which("valgrind"):
+                print("  instructions executed (callgrind), repeatable where times are not:")
+                floor_count = instructions(commands["floor"][0])
+                compact_floor_count = instructions(commands["floor (compact)"][0])
+                for name, base_count in (("floor, arena", floor_count), ("quaywatch", floor_count),
+                                         ("quaywatch_per_station", compact_floor_count)):
+                    count = instructions(commands[name][0])
+                    print("    %-24s %14d vs floor %14d: %.4fx" % (name, count, base_count, count / base_count))
+                    if name != "floor, arena":
+                        targets.check("%s 1 MB, instructions vs floor" % name, count / base_count, 0.70)
+
+        if arguments.batch > 0:
+            all_correct &= run_batch(arguments, tool, floor, floor_arena, generate, scratch, peers, targets, raw)
+
+        all_correct &= run_entities(arguments, tool, floor, scratch, targets, raw)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     if arguments.raw:
@@ -283,6 +253,75 @@ def main():
     print("\n%d of %d targets met; output %s" % (sum(targets.rows), len(targets.rows),
           "correct in every checked run" if all_correct else "WRONG in some run"))
     return 0 if all_correct and all(targets.rows) else 1
+
+
+def run_batch(arguments, tool, floor, floor_arena, generate, scratch, peers, targets, raw):
+    """Many small replies, one process per file, two at a time: what a poller of many boards does."""
+    folder = os.path.join(scratch, "batch")
+    os.mkdir(folder)
+    listing = os.path.join(scratch, "batch.list")
+    with open(listing, "w") as names:
+        for number in range(arguments.batch):
+            base = os.path.join(folder, "reply-%04d" % number)
+            for layout in ("indented", "compact"):
+                subprocess.run([generate, "--layout", layout, "--megabytes", "0.02", "--arriving", "0.25",
+                                "--seed", str(number + 1), "--output", "%s-%s.xml" % (base, layout)], check=True)
+            names.write(base + "-indented.xml\n")
+    compact_listing = os.path.join(scratch, "batch-compact.list")
+    with open(listing) as names, open(compact_listing, "w") as compact_names:
+        compact_names.write(names.read().replace("-indented.xml", "-compact.xml"))
+    csv = os.path.join(scratch, "batch.csv")
+    xargs = lambda names, command: ["sh", "-c", 'xargs -P 2 -n 1 "$@" <%s' % names, "xargs"] + command
+    per_file = ["sh", "-c", 'xargs -P 2 -I{} "$0" {} %s <%s' % (csv, compact_listing),
+                tool("quaywatch_per_station")]
+    commands = {
+        "floor": (xargs(listing, [floor]), None),
+        "floor, arena": (xargs(listing, [floor_arena]), None),
+        "quaywatch": (xargs(listing, [tool("quaywatch")]), None),
+        "floor (compact)": (xargs(compact_listing, [floor]), None),
+        "quaywatch_per_station": (per_file, csv),
+    }
+    for name, (command, _) in peers("").items():
+        commands[name] = (xargs(listing, command[:-1]), None)
+    rounds = max(2, arguments.rounds)
+    # One small-page process is enough to leave the machine as a plain parse does.
+    results = measure(commands, [floor, os.path.join(folder, "reply-0000-indented.xml")], rounds)
+    raw["batch"] = results
+    print("\nbatch: %d replies of 20 KB, one process each, xargs -P 2 (%d rounds)" % (arguments.batch, rounds))
+    print("  %-24s %8s %8s %8s   %-22s" % ("command", "CPU s", "user s", "wall s", "CPU vs floor: small/self"))
+    base_of = lambda name: "floor (compact)" if name in ("floor (compact)", "quaywatch_per_station") else "floor"
+    for name in commands:
+        print("  %-24s %8.3f %8.3f %8.3f   %10.3f %10.3f" % (
+            name, median(results, name, "cpu", "after itself"), median(results, name, "user", "after itself"),
+            median(results, name, "wall", "after itself"),
+            ratio(results, name, base_of(name), "cpu", "after small pages"),
+            ratio(results, name, base_of(name), "cpu", "after itself")))
+    for name in ("quaywatch", "quaywatch_per_station"):
+        for pre in PRECONDITIONINGS:
+            targets.check("%s batch, CPU vs floor, %s" % (name, pre),
+                          ratio(results, name, base_of(name), "cpu", pre), 1.02)
+    lines = read(csv).count(b"\n") if os.path.exists(csv) else 0
+    return lines > 0
+
+
+def run_entities(arguments, tool, floor, scratch, targets, raw):
+    entities = os.path.join(scratch, "entities.xml")
+    with open(entities, "w") as document:
+        document.write('<?xml version="1.0"?>\n<!DOCTYPE missions [\n<!ENTITY ten "0123456789">\n]>\n'
+                       "<missions><stationsMessages>Train \u00e0 quai</stationsMessages><stationsDates>"
+                       + "&ten;" * 400000 + "</stationsDates></missions>\n")
+    expected = ("stationsDates: " + "0123456789" * 400000 + "\n").encode()
+    correct = check_output("quaywatch2 on 400,000 entity references", [tool("quaywatch2"), entities],
+                           expected, scratch)
+    results = measure({"floor": ([floor, entities], None), "quaywatch2": ([tool("quaywatch2"), entities], None)},
+                      [floor, entities], arguments.rounds * 2)
+    raw["400,000 entity references"] = results
+    print("\n400,000 entity references: floor %.3f s CPU, %.1f MiB; quaywatch2 %.3f s CPU, %.1f MiB" % (
+        median(results, "floor", "cpu", "after itself"), median(results, "floor", "rss", "after itself"),
+        median(results, "quaywatch2", "cpu", "after itself"), median(results, "quaywatch2", "rss", "after itself")))
+    targets.check("quaywatch2 on 400,000 entity references, CPU vs floor",
+                  ratio(results, "quaywatch2", "floor", "cpu", "after itself"), 2.0)
+    return correct
 
 
 if __name__ == "__main__":

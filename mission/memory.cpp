@@ -55,17 +55,27 @@ std::size_t slot_size(std::size_t block_size)
     return round_up(block_size + header_size, block_alignment);
 }
 
+// A small document is read whole within its first 512 KiB of tree: that much comes on small
+// pages, since faulting in whole huge pages for the few pages it touches would cost more than
+// those pages do.
+constexpr std::size_t first_region_size = std::size_t{512} << 10;
+
+char *map_region(std::size_t size)
+{
+    void *region =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return region != MAP_FAILED ? static_cast<char *>(region) : nullptr;
+}
+
 // A region of the given size (a multiple of the chunk size) that starts on a chunk boundary, so
 // that the kernel can back it with huge pages where it offers them.
 char *map_chunks(std::size_t size)
 {
     const std::size_t mapped = size + chunk_size;
-    void *region = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
-                          0);
-    if (region == MAP_FAILED) {
+    char *start = map_region(mapped);
+    if (start == nullptr) {
         return nullptr;
     }
-    char *start = static_cast<char *>(region);
     const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(start) % chunk_size;
     const std::size_t head = misalignment != 0 ? chunk_size - misalignment : 0;
     char *aligned = start + head;
@@ -107,12 +117,13 @@ void *arena_malloc(std::size_t size)
         return place_block(own_chunk + block_alignment - header_size, size);
     }
     if (next_slot == nullptr || needed > static_cast<std::size_t>(chunk_end - next_slot)) {
-        char *chunk = map_chunks(chunk_size);
-        if (chunk == nullptr) {
+        const std::size_t region_size = next_slot == nullptr ? first_region_size : chunk_size;
+        char *region = next_slot == nullptr ? map_region(region_size) : map_chunks(region_size);
+        if (region == nullptr) {
             return watched(nullptr, size);
         }
-        next_slot = chunk + block_alignment - header_size;
-        chunk_end = chunk + chunk_size;
+        next_slot = region + block_alignment - header_size;
+        chunk_end = region + region_size;
     }
     char *slot = next_slot;
     next_slot += needed;

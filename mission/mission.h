@@ -55,8 +55,8 @@ int append_record(const char *csvname, std::string_view record);
 void write_diagnostic(std::string_view message);
 
 // What every program does before anything else: a closed standard descriptor is opened on
-// /dev/null, so that no file the run opens takes its place, and the library's allocations are
-// watched from then on.
+// /dev/null, so that no file the run opens takes its place, and the library takes its memory
+// from our allocator, which notes any allocation it could not make.
 void prepare_process();
 void watch_library_memory();
 // True once an allocation of the library has failed; require_library_memory throws

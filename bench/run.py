@@ -113,6 +113,11 @@ class Targets:
             "ok" if ok else "MISS", label, value, unit, limit, unit))
 
 
+def base_of(name):
+    """The floor a row is measured against: the compact reply's for the per-station tool."""
+    return "floor (compact)" if name in ("floor (compact)", "quaywatch_per_station") else "floor"
+
+
 def ensure_xmlstarlet():
     if shutil.which("xmlstarlet") is None and shutil.which("apt-get") and os.geteuid() == 0:
         subprocess.run(["apt-get", "install", "-y", "--no-install-recommends", "xmlstarlet"],
@@ -203,8 +208,6 @@ def main():
                                                             os.path.getsize(compact)))
             print("  %-24s %8s %8s %8s %9s   %-22s %9s" % ("command", "CPU s", "user s", "wall s", "RSS MiB",
                                                           "CPU vs floor: small/self", "RSS ratio"))
-            base_of = lambda name: "floor (compact)" if name in ("floor (compact)", "quaywatch_per_station") \
-                else "floor"
             for name in commands:
                 base = base_of(name)
                 print("  %-24s %8.3f %8.3f %8.3f %9.1f   %10.3f %10.3f %10.3f" % (
@@ -293,7 +296,6 @@ def run_batch(arguments, tool, floor, floor_arena, generate, scratch, peers, tar
     print("\nbatch: %d replies of 20 KB, one process each, xargs -P 2 (%d rounds; the Python peer left out)"
           % (arguments.batch, rounds))
     print("  %-24s %8s %8s %8s   %-22s" % ("command", "CPU s", "user s", "wall s", "CPU vs floor: small/self"))
-    base_of = lambda name: "floor (compact)" if name in ("floor (compact)", "quaywatch_per_station") else "floor"
     for name in commands:
         print("  %-24s %8.3f %8.3f %8.3f   %10.3f %10.3f" % (
             name, median(results, name, "cpu", "after itself"), median(results, name, "user", "after itself"),

@@ -105,6 +105,7 @@ std::size_t block_size(const void *block)
 
 void *arena_malloc(std::size_t size)
 {
+    // No mapping could hold such a block, and rounding its size up could overflow.
     if (size > chunk_size * chunk_size) {
         return watched(nullptr, size);
     }

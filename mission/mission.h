@@ -92,5 +92,16 @@ const xmlNode *service_fault(const xmlNode *root);
 // "service fault: " and the fault's own words on standard error.
 void report_service_fault(const xmlDoc *document, const xmlNode *fault);
 
+// The node a reply's descent goes on from at level 1: when that node is a SOAP Header element
+// with a Body element after it, the Body; otherwise the node itself.
+const xmlNode *past_header(const xmlNode *level_one);
+// True when an element of the document has its train at the platform and is neither one of the
+// examined nodes (the first examined one and its later siblings) nor inside one of them.
+bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined);
+// After a scan that examined nodes and reported none: says so on standard error when the reply
+// holds an arriving mission elsewhere, so that a missed train never reads as a quiet board.
+void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
+                            const xmlNode *first_examined);
+
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

@@ -37,8 +37,9 @@ const xmlNode *prefetch_next(const xmlNode *ahead)
 
 void print_quaywatch(const xmlDoc *document, const xmlNode *root)
 {
-    // The mission list sits four levels down; the names above it are never looked at.
-    const xmlNode *container = second_child(second_child(second_child(root)));
+    // The mission list sits four levels down; the names above it are never looked at, but for
+    // a SOAP Header, which the descent passes over to the Body.
+    const xmlNode *container = second_child(second_child(past_header(second_child(root))));
     if (container == nullptr) {
         write_diagnostic("no mission list in document\n");
         return;
@@ -48,12 +49,17 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root)
     for (int step = 0; step < 16 && ahead != nullptr; ++step) {
         ahead = ahead->next;
     }
+    bool reported = false;
     for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
         ahead = prefetch_next(ahead);
         if (train_arrives(document, mission)) {
             print_stationDates(document, mission);
             print_direction(document, mission);
+            reported = true;
         }
+    }
+    if (!reported) {
+        report_arrival_outside(document, root, first);
     }
 }
 

@@ -30,14 +30,15 @@ void log_record(const char *csvname, std::string_view record)
 
 void print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *csvname)
 {
-    // The mission list sits four levels down; the names above it are never looked at.
-    const xmlNode *container = first_child(first_child(first_child(root)));
+    // The mission list sits four levels down; the names above it are never looked at, but for
+    // a SOAP Header, which the descent passes over to the Body.
+    const xmlNode *container = first_child(first_child(past_header(first_child(root))));
     if (container == nullptr) {
         write_diagnostic("no mission list in document\n");
         return;
     }
-    for (const xmlNode *mission = first_child(container); mission != nullptr;
-         mission = mission->next) {
+    const xmlNode *first = first_child(container);
+    for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
         if (train_arrives(document, mission)) {
             std::string record;
             print_station(document, mission, record);
@@ -48,6 +49,7 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *cs
             return;
         }
     }
+    report_arrival_outside(document, root, first);
 }
 
 int main(int argc, char **argv)

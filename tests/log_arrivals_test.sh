@@ -1,89 +1,115 @@
 #!/usr/bin/env bash
-# Runs examples/log-arrivals.sh against a board service of our own on 127.0.0.1: a normal reply,
-# a SOAP fault and an HTTP error page, then with no service at all; and checks the example
-# systemd units where systemd-analyze is installed.
+# Runs examples/log-arrivals.sh, and the tools themselves, against a SOAP service of our own
+# built on spyne on 127.0.0.1: replies wrapped, with a SOAP Header, bare, in SOAP 1.2, compact
+# and indented, a fault, a service that picks its operation by SOAPAction, an HTTP error page,
+# then no service at all; and checks the example systemd units where systemd-analyze is
+# installed.
 #
-#   log_arrivals_test.sh BIN_DIR EXAMPLES_DIR
+#   log_arrivals_test.sh BIN_DIR EXAMPLES_DIR PYTHON_WITH_SPYNE
 set -u
 bin_dir=$(cd "$1" && pwd)
 examples=$(cd "$2" && pwd)
+python=$3
+tests=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 server=
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work" || exit 2
 export PATH=$bin_dir:$PATH
 
-board='<?xml version="1.0" encoding="UTF-8"?><soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body><boardReply xmlns="urn:example:board"><missionList><missions><stationsMessages>Train à quai</stationsMessages><stations><name>Brambleford</name><name>Wexcombe Halt</name></stations><stationsDates>2026-12-08T07:42:00</stationsDates><direction><name>Ost-Lindow</name><sens>A</sens></direction></missions></missionList></boardReply></soap:Body></soap:Envelope>'
-fault='<?xml version="1.0" encoding="UTF-8"?><soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body><soap:Fault><faultcode>soap:Client</faultcode><faultstring>Unknown board</faultstring></soap:Fault></soap:Body></soap:Envelope>'
-printf '%s' "$board" >board.xml
-printf '%s' "$fault" >fault.xml
-
-# The service answers a POST that carries the request and its SOAP headers: /board with a board,
-# /fault with a SOAP fault (HTTP 500, as SOAP has it), /down with an HTTP error page. It tells
-# its port through a FIFO, serves the requests of the test and stops by itself.
+# Every request of the test is counted here, so that the service stops once it has answered
+# them all and the last check finds nobody listening.
+requests=17
 mkfifo port
-python3 - port 4 <<'EOF' &
-import http.server, sys
-
-class Board(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        request = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-        well_formed = (self.headers.get("Content-Type") == "text/xml; charset=utf-8"
-                       and self.headers.get("SOAPAction") and b"<getBoard" in request)
-        status, body, kind = {
-            "/board": (200, open("board.xml", "rb").read(), "text/xml"),
-            "/fault": (500, open("fault.xml", "rb").read(), "text/xml"),
-        }.get(self.path, (503, b"Service Unavailable\n", "text/plain"))
-        if not well_formed:
-            status, body, kind = 400, b"bad request\n", "text/plain"
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-    def log_message(self, *arguments):
-        pass
-
-service = http.server.HTTPServer(("127.0.0.1", 0), Board)
-service.timeout = 60
-with open(sys.argv[1], "w") as port:
-    port.write(str(service.server_port))
-for _ in range(int(sys.argv[2])):
-    service.handle_request()
-EOF
+"$python" "$tests/board_service.py" port "$requests" &
 server=$!
 read -r port_number <port
 url=http://127.0.0.1:$port_number
+sed 's|http://schemas.xmlsoap.org/soap/envelope/|http://www.w3.org/2003/05/soap-envelope|' \
+    "$examples/request.xml" >request-soap12.xml
 
 failures=0
-check() { # STATUS WHAT EXPECTED_STATUS EXPECTED_LAST_STDERR_LINE EXPECTED_CSV
-    local status=$1
-    if [ "$status" != "$3" ] || [ "$(tail -n 1 stderr)" != "$4" ] || [ "$(cat log.csv 2>/dev/null)" != "$5" ]; then
-        echo "FAIL: $2: status $status, standard error: $(tr '\n' '|' <stderr)"
-        failures=$((failures + 1))
-    else
-        echo "$2: status $status${4:+, \"$4\"}"
-    fi
+fail() {
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+}
+# What a run gave, against what it should have: status, standard output, standard error and
+# the log, each exactly.
+check() { # WHAT STATUS EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR EXPECTED_CSV
+    local what=$1 status=$2
+    [ "$status" = "$3" ] || fail "$what: status $status, expected $3"
+    [ "$(cat stdout)" = "$4" ] || fail "$what: standard output: $(tr '\n' '|' <stdout)"
+    [ "$(cat stderr)" = "$5" ] || fail "$what: standard error: $(tr '\n' '|' <stderr)"
+    [ "$(cat log.csv 2>/dev/null)" = "$6" ] || fail "$what: the log holds $(cat -A log.csv 2>/dev/null)"
+    echo "$what: status $status${5:+, \"$5\"}"
+}
+# The request as the script sends it, for the runs that feed a tool directly.
+fetch() { # PATH [REQUEST]
+    curl --silent --show-error --request POST --header 'Content-Type: text/xml; charset=utf-8' \
+        --header 'SOAPAction: "urn:example:board#getBoard"' \
+        --data-binary @"${2:-$examples/request.xml}" "$url$1"
 }
 
-record=$'\n,Brambleford\n,Wexcombe Halt,2026-12-08T07:42:00,Ost-Lindow,A'
-"$examples/log-arrivals.sh" "$url/board" log.csv >stdout 2>stderr
-check $? "a board with a train at the platform" 0 "" "$record"
-if [ "$(head -n 1 stdout)" != "station: Brambleford" ]; then
-    echo "FAIL: the values were not printed"
-    failures=$((failures + 1))
-fi
-"$examples/log-arrivals.sh" "$url/fault" log.csv >stdout 2>stderr
-check $? "a SOAP fault" 3 "service fault: Unknown board" "$record"
-"$examples/log-arrivals.sh" "$url/down" log.csv >stdout 2>stderr
-check $? "an HTTP error page" 3 "document not parsed successfully" "$record"
-"$examples/log-arrivals.sh" "$url/board" "$work" >stdout 2>stderr
-check $? "a log that cannot be written" 4 "record not appended to $work: Is a directory" "$record"
+logged=$'station: Orrin Bridge\nstation: Vellacombe\nstationsDates: 2026-12-09T07:04:00
+stationsDates: 2026-12-09T07:05:00\ndirection->name: Vellacombe\ndirection->sens: A'
+reported=$'stationsDates: 2026-12-09T07:04:00\nstationsDates: 2026-12-09T07:05:00
+direction->name: Vellacombe\ndirection->sens: A'
+record=$'\n,Orrin Bridge\n,Vellacombe,2026-12-09T07:04:00,2026-12-09T07:05:00,Vellacombe,A'
+outside="arriving mission outside the mission list"
+
+log() { # WHAT EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR EXPECTED_CSV LOG-ARRIVALS-ARGUMENTS...
+    local what=$1 expected_status=$2 expected_stdout=$3 expected_stderr=$4 expected_csv=$5
+    shift 5
+    "$examples/log-arrivals.sh" "$@" >stdout 2>stderr
+    check "log-arrivals.sh, $what" $? "$expected_status" "$expected_stdout" "$expected_stderr" \
+        "$expected_csv"
+}
+log "a wrapped board" 0 "$logged" "" "$record" "$url/wrapped" log.csv
+log "a board after a SOAP Header" 0 "$logged" "" "$record$record" "$url/header" log.csv
+log "a bare board" 3 "" "$outside" "$record$record" "$url/bare" log.csv
+log "a SOAP 1.2 board" 0 "$logged" "" "$record$record$record" \
+    "$url/soap12" log.csv request-soap12.xml
+log "a SOAP fault" 3 "" "service fault: Unknown board" "$record$record$record" \
+    "$url/fault" log.csv
+log "another service's SOAPAction" 3 "" "service fault: No operation for this SOAPAction" \
+    "$record$record$record" "$url/action" log.csv
+log "the service's own SOAPAction" 0 "$logged" "" "$record$record$record$record" \
+    -a '"urn:example:board:getBoard"' "$url/action" log.csv
+log "an indented board" 3 "" "no mission list in document" "$record$record$record$record" \
+    "$url/wrapped-indented" log.csv
+log "an HTTP error page" 3 "" $'-:1: parser error : Start tag expected, \'<\' not found
+no such board
+^
+document not parsed successfully' "$record$record$record$record" "$url/closed" log.csv
+log "a log that cannot be written" 4 "$logged" "record not appended to $work: Is a directory" \
+    "$record$record$record$record" "$url/wrapped" "$work"
+
+rm log.csv
+# The tools on replies fetched as they come, and a bare reply turned into a wrapped one.
+wrap=$examples/wrap-bare-reply.xsl
+fetch /wrapped-indented | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented board" $? 1 "$reported" "" ""
+fetch /header-indented | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented board after a SOAP Header" $? 1 "$reported" "" ""
+fetch /soap12-indented request-soap12.xml | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented SOAP 1.2 board" $? 1 "$reported" "" ""
+fetch /bare-indented | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented bare board" $? 1 "" "$outside" ""
+fetch /bare-indented | xsltproc "$wrap" - | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented bare board wrapped" $? 1 "$reported" "" ""
+fetch /fault-indented | quaywatch - >stdout 2>stderr
+check "quaywatch, an indented fault" $? 0 "" "service fault: Unknown board" ""
+fetch /bare | xsltproc "$wrap" - | quaywatch_per_station - log.csv >stdout 2>stderr
+check "quaywatch_per_station, a bare board wrapped" $? 1 "$logged" "" "$record"
+
 wait "$server"
 server=
-"$examples/log-arrivals.sh" "$url/board" log.csv >stdout 2>stderr
-check $? "no service" 2 "log-arrivals.sh: fetching $url/board failed" "$record"
+# curl's own words on a refused connection vary with its version: the script's line is last.
+"$examples/log-arrivals.sh" "$url/wrapped" log.csv >stdout 2>stderr
+status=$?
+tail -n 1 stderr >last-line && mv last-line stderr
+check "log-arrivals.sh, no service" $status 2 "" "log-arrivals.sh: fetching $url/wrapped failed" \
+    "$record"
 
 if command -v systemd-analyze >/dev/null; then
     # The units name the script where the manual installs it; here it is where it stands.

@@ -1,0 +1,170 @@
+"""A board service of our own, built on spyne as a real SOAP service is, for the tests.
+
+    board_service.py PORT_FILE REQUESTS
+
+Listens on 127.0.0.1 on a port the kernel picks, writes that port to PORT_FILE (a FIFO, so
+that the test waits on it rather than sleeping), answers REQUESTS requests and stops. Each
+path is one shape of reply:
+
+    /wrapped          SOAP 1.1, the missions in the operation's result element
+    /header           the same with a SOAP Header (a request id) before the Body
+    /bare             the missions directly in the response element, one level higher
+    /soap12           SOAP 1.2, wrapped
+    /fault            a SOAP 1.1 fault, with HTTP status 500
+    /action           wrapped, but only for the SOAPAction "urn:example:board:getBoard", as a
+                      service that picks its operation by that header does; any other gets a
+                      fault
+
+"-indented" after a path gives the same reply laid out with indentation.
+"""
+
+import sys
+import logging
+from wsgiref.simple_server import WSGIRequestHandler, make_server
+
+from spyne import Application, Array, ComplexModel, ServiceBase, Unicode, rpc
+from spyne.model.fault import Fault
+from spyne.protocol.soap import Soap11, Soap12
+from spyne.server.wsgi import WsgiApplication
+
+NAMESPACE = "urn:example:board"
+
+
+class direction(ComplexModel):
+    __namespace__ = NAMESPACE
+    _type_info = [("name", Unicode), ("sens", Unicode)]
+
+
+class stations(ComplexModel):
+    __namespace__ = NAMESPACE
+    _type_info = [("name", Unicode(max_occurs="unbounded"))]
+
+
+class missions(ComplexModel):
+    __namespace__ = NAMESPACE
+    _type_info = [
+        ("stationsMessages", Unicode),
+        ("stations", stations),
+        ("stationsDates", Unicode(max_occurs="unbounded")),
+        ("direction", direction),
+    ]
+
+
+class requestInfo(ComplexModel):
+    __namespace__ = NAMESPACE
+    _type_info = [("requestId", Unicode)]
+
+
+class getBoard(ComplexModel):
+    __namespace__ = NAMESPACE
+    _type_info = [("station", Unicode)]
+
+
+def board():
+    """A departed train, then the one at the platform, then one delayed."""
+    return [
+        missions(stationsMessages="Train parti", stations=stations(name=["Hollin Cross"]),
+                 stationsDates=["2026-12-09T06:58:00"],
+                 direction=direction(name="Hollin Cross", sens="R")),
+        missions(stationsMessages="Train à quai",
+                 stations=stations(name=["Orrin Bridge", "Vellacombe"]),
+                 stationsDates=["2026-12-09T07:04:00", "2026-12-09T07:05:00"],
+                 direction=direction(name="Vellacombe", sens="A")),
+        missions(stationsMessages="Retardé", stations=stations(name=["Saltmarsh Lane"]),
+                 stationsDates=["2026-12-09T07:11:00"],
+                 direction=direction(name="Saltmarsh Lane", sens="A")),
+    ]
+
+
+class WrappedBoard(ServiceBase):
+    @rpc(Unicode, _returns=Array(missions))
+    def getBoard(ctx, station):
+        return board()
+
+
+class BoardWithHeader(ServiceBase):
+    __out_header__ = requestInfo
+
+    @rpc(Unicode, _returns=Array(missions))
+    def getBoard(ctx, station):
+        ctx.out_header = requestInfo(requestId="r-20261209-0704")
+        return board()
+
+
+class BareBoard(ServiceBase):
+    @rpc(getBoard, _returns=Array(missions), _body_style="bare")
+    def getBoard(ctx, request):
+        return board()
+
+
+class ClosedBoard(ServiceBase):
+    @rpc(Unicode, _returns=Array(missions))
+    def getBoard(ctx, station):
+        raise Fault(faultcode="Client", faultstring="Unknown board")
+
+
+SERVICES = {
+    "/wrapped": (WrappedBoard, Soap11),
+    "/header": (BoardWithHeader, Soap11),
+    "/bare": (BareBoard, Soap11),
+    "/soap12": (WrappedBoard, Soap12),
+    "/fault": (ClosedBoard, Soap11),
+    "/action": (WrappedBoard, Soap11),
+}
+REQUIRED_ACTION = '"urn:example:board:getBoard"'
+
+
+def application(service, protocol, indented):
+    # Each application of spyne is registered under its name and namespace: a name of its own
+    # keeps them apart.
+    name = service.__name__ + ("Indented" if indented else "")
+    return WsgiApplication(Application(
+        [service], NAMESPACE, name=name, in_protocol=protocol(validator="lxml"),
+        out_protocol=protocol(pretty_print=indented)))
+
+
+APPLICATIONS = {
+    path + ("-indented" if indented else ""): application(service, protocol, indented)
+    for path, (service, protocol) in SERVICES.items() for indented in (False, True)
+}
+
+
+def refuse_action(start_response):
+    envelope = ('<?xml version="1.0" encoding="UTF-8"?><soap:Envelope '
+                'xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body><soap:Fault>'
+                '<faultcode>soap:Client</faultcode><faultstring>No operation for this SOAPAction'
+                '</faultstring></soap:Fault></soap:Body></soap:Envelope>').encode()
+    start_response("500 Internal Server Error", [("Content-Type", "text/xml; charset=utf-8"),
+                                                  ("Content-Length", str(len(envelope)))])
+    return [envelope]
+
+
+def dispatch(environ, start_response):
+    path = environ.get("PATH_INFO", "")
+    served = APPLICATIONS.get(path)
+    if served is None:
+        start_response("404 Not Found", [("Content-Type", "text/plain")])
+        return [b"no such board\n"]
+    if path.startswith("/action") and environ.get("HTTP_SOAPACTION") != REQUIRED_ACTION:
+        return refuse_action(start_response)
+    return served(environ, start_response)
+
+
+class QuietHandler(WSGIRequestHandler):
+    def log_message(self, *arguments):
+        pass
+
+
+def main():
+    # spyne logs every fault it sends as an error of the service; the test reads the reply.
+    logging.disable(logging.CRITICAL)
+    server = make_server("127.0.0.1", 0, dispatch, handler_class=QuietHandler)
+    server.timeout = 60
+    with open(sys.argv[1], "w") as port_file:
+        port_file.write(str(server.server_port))
+    for _ in range(int(sys.argv[2])):
+        server.handle_request()
+
+
+if __name__ == "__main__":
+    main()

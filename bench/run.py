@@ -83,11 +83,11 @@ def measure(commands, small_pages, rounds):
     return results
 
 
-def instructions(command):
+def instructions(command, valgrind_options=()):
     """Instructions executed, as valgrind's callgrind counts them: the same on every run."""
     with tempfile.NamedTemporaryFile() as counts:
         result = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + counts.name]
-                                + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                                + list(valgrind_options) + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     for line in result.stderr.splitlines():
         if "Collected" in line:
             return int(line.split(":")[1].strip())
@@ -247,6 +247,7 @@ def main():
             all_correct &= run_batch(arguments, tool, floor, floor_arena, generate, scratch, peers, targets, raw)
 
         all_correct &= run_entities(arguments, tool, floor, scratch, targets, raw)
+        all_correct &= run_quiet_board(arguments, tool, floor, generate, scratch, raw)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     if arguments.raw:
@@ -327,6 +328,47 @@ def run_entities(arguments, tool, floor, scratch, targets, raw):
         median(results, "quaywatch2", "cpu", "after itself"), median(results, "quaywatch2", "rss", "after itself")))
     targets.check("quaywatch2 on 400,000 entity references, CPU vs floor",
                   ratio(results, "quaywatch2", "floor", "cpu", "after itself"), 2.0)
+    return correct
+
+
+def run_quiet_board(arguments, tool, floor, generate, scratch, raw):
+    """A board with no train at the platform: the one run in which the tools also search the rest
+    of the reply for an arriving mission outside the list. What that search costs, in time at
+    the largest size and in instructions (callgrind, the search alone against the whole run) at
+    10 MB."""
+    size = max(float(size) for size in arguments.sizes.split(","))
+    label = size_label(size)
+    correct = True
+    files = {}
+    for layout in ("indented", "compact"):
+        for megabytes in (size, 10):
+            path = os.path.join(scratch, "quiet-%s-%g.xml" % (layout, megabytes))
+            subprocess.run([generate, "--layout", layout, "--megabytes", str(megabytes), "--arriving", "0",
+                            "--seed", "7", "--output", path], check=True)
+            files[layout, megabytes] = path
+    csv = os.path.join(scratch, "quiet.csv")
+    commands = {
+        "floor": ([floor, files["indented", size]], None),
+        "quaywatch": ([tool("quaywatch"), files["indented", size]], None),
+        "floor (compact)": ([floor, files["compact", size]], None),
+        "quaywatch_per_station": ([tool("quaywatch_per_station"), files["compact", size], csv], csv),
+    }
+    for name in ("quaywatch", "quaywatch_per_station"):
+        correct &= check_output("%s, %s quiet board" % (name, label), commands[name][0], b"", scratch)
+    results = measure(commands, [floor, files["indented", size]], max(2, arguments.rounds))
+    raw["quiet board"] = results
+    print("\nquiet board, %s: no train at the platform, so the rest of the reply is searched too" % label)
+    for name in ("quaywatch", "quaywatch_per_station"):
+        print("  %-24s CPU vs floor %.3f after small pages, %.3f after itself" % (
+            name, ratio(results, name, base_of(name), "cpu", "after small pages"),
+            ratio(results, name, base_of(name), "cpu", "after itself")))
+    if shutil.which("valgrind"):
+        for name, layout in (("quaywatch", "indented"), ("quaywatch_per_station", "compact")):
+            command = [tool(name), files[layout, 10]] + ([csv] if layout == "compact" else [])
+            whole = instructions(command)
+            search = instructions(command, ["--toggle-collect=report_arrival_outside*"])
+            print("  %-24s 10 MB: the search %d of %d instructions (%.4f%%)" % (
+                name, search, whole, 100.0 * search / whole))
     return correct
 
 

@@ -6,14 +6,18 @@
 // known even where it carries on without it: a parse that lost memory can hand back a truncated
 // tree as if it were whole.
 //
-// With QUAYWATCH_ARENA, the memory is a bump arena of large chunks on huge pages. A program runs
-// once: it parses one document, reads it, releases it and exits. The tree is built in one go
-// and almost nothing of it is freed before the end, so every block can be kept until the exit
-// gives all the chunks back at once; what the arena saves is the allocator's bookkeeping and,
-// above all, the page faults of a tree that can be a gigabyte: one fault per 2 MiB page instead
-// of one per 4 KiB.
+// With QUAYWATCH_ARENA, the memory is a bump arena of large chunks. A program runs once: it
+// parses one document, reads it, releases it and exits. The tree is built in one go and almost
+// nothing of it is freed before the end, so every block can be kept until the exit gives all
+// the chunks back at once; what the arena saves is the allocator's bookkeeping and, above all,
+// the page faults of a tree that can be a gigabyte. Each new chunk is populated in one call, so
+// that its 512 small pages come in together rather than one fault at a time. Huge pages would
+// save more where the host keeps its memory, but cost far more where it takes freed memory
+// back (as hosts with free page reporting do, within seconds), since each huge page must then
+// be found and cleared anew: with QUAYWATCH_HUGE_PAGES the chunks are marked for them instead.
 #include "mission.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +48,8 @@ constexpr std::size_t header_size = sizeof(std::size_t);
 
 char *next_slot = nullptr;
 char *chunk_end = nullptr;
+// The end of the pages of the current chunk that are already in place.
+char *populated_end = nullptr;
 
 std::size_t round_up(std::size_t size, std::size_t multiple)
 {
@@ -55,10 +61,13 @@ std::size_t slot_size(std::size_t block_size)
     return round_up(block_size + header_size, block_alignment);
 }
 
-// A small document is read whole within its first 512 KiB of tree: that much comes on small
-// pages, since faulting in whole huge pages for the few pages it touches would cost more than
-// those pages do.
+// A small document is read whole within its first 512 KiB of tree: that much is left to be
+// faulted in page by page as it is touched, since populating pages ahead for the few that a
+// small tree uses would cost more than those pages do.
 constexpr std::size_t first_region_size = std::size_t{512} << 10;
+// A chunk's pages are put in place a step at a time ahead of the blocks, so that the tree's
+// last chunk holds at most one step of pages it never uses.
+constexpr std::size_t population_step = std::size_t{256} << 10;
 
 char *map_region(std::size_t size)
 {
@@ -67,8 +76,31 @@ char *map_region(std::size_t size)
     return region != MAP_FAILED ? static_cast<char *>(region) : nullptr;
 }
 
+#if QUAYWATCH_HUGE_PAGES
+void mark_chunks(char *chunks, std::size_t size)
+{
+    ::madvise(chunks, size, MADV_HUGEPAGE);
+}
+
+bool populate(char * /*pages*/, std::size_t /*size*/)
+{
+    return true;
+}
+#else
+void mark_chunks(char * /*chunks*/, std::size_t /*size*/)
+{
+}
+
+// A kernel older than the advice (before Linux 5.14) refuses it as unknown, and the pages are
+// faulted in as they are touched; any other refusal means the memory is not there to be had.
+bool populate(char *pages, std::size_t size)
+{
+    return ::madvise(pages, size, MADV_POPULATE_WRITE) == 0 || errno == EINVAL;
+}
+#endif
+
 // A region of the given size (a multiple of the chunk size) that starts on a chunk boundary, so
-// that the kernel can back it with huge pages where it offers them.
+// that huge pages can back it where they are asked for.
 char *map_chunks(std::size_t size)
 {
     const std::size_t mapped = size + chunk_size;
@@ -86,8 +118,25 @@ char *map_chunks(std::size_t size)
     if (tail > 0) {
         ::munmap(aligned + size, tail);
     }
-    ::madvise(aligned, size, MADV_HUGEPAGE);
+    mark_chunks(aligned, size);
     return aligned;
+}
+
+// True once the current chunk's pages are in place up to `end`.
+bool populate_through(const char *end)
+{
+    if (end <= populated_end) {
+        return true;
+    }
+    const std::size_t missing =
+        round_up(static_cast<std::size_t>(end - populated_end), population_step);
+    const std::size_t left = static_cast<std::size_t>(chunk_end - populated_end);
+    const std::size_t step = missing < left ? missing : left;
+    if (!populate(populated_end, step)) {
+        return false;
+    }
+    populated_end += step;
+    return true;
 }
 
 void *place_block(char *slot, std::size_t size)
@@ -103,6 +152,35 @@ std::size_t block_size(const void *block)
     return size;
 }
 
+// A block larger than a chunk gets chunks of its own, all of whose pages it is about to fill.
+void *own_chunks_block(std::size_t size, std::size_t needed)
+{
+    const std::size_t region_size = round_up(needed + block_alignment, chunk_size);
+    char *own_chunks = map_chunks(region_size);
+    if (own_chunks == nullptr) {
+        return nullptr;
+    }
+    if (!populate(own_chunks, region_size)) {
+        ::munmap(own_chunks, region_size);
+        return nullptr;
+    }
+    return place_block(own_chunks + block_alignment - header_size, size);
+}
+
+bool start_region()
+{
+    const bool first = next_slot == nullptr;
+    const std::size_t region_size = first ? first_region_size : chunk_size;
+    char *region = first ? map_region(region_size) : map_chunks(region_size);
+    if (region == nullptr) {
+        return false;
+    }
+    next_slot = region + block_alignment - header_size;
+    chunk_end = region + region_size;
+    populated_end = first ? chunk_end : region;
+    return true;
+}
+
 void *arena_malloc(std::size_t size)
 {
     // No mapping could hold such a block, and rounding its size up could overflow.
@@ -111,20 +189,12 @@ void *arena_malloc(std::size_t size)
     }
     const std::size_t needed = slot_size(size);
     if (needed > chunk_size - block_alignment) {
-        char *own_chunk = map_chunks(round_up(needed + block_alignment, chunk_size));
-        if (own_chunk == nullptr) {
-            return watched(nullptr, size);
-        }
-        return place_block(own_chunk + block_alignment - header_size, size);
+        return watched(own_chunks_block(size, needed), size);
     }
-    if (next_slot == nullptr || needed > static_cast<std::size_t>(chunk_end - next_slot)) {
-        const std::size_t region_size = next_slot == nullptr ? first_region_size : chunk_size;
-        char *region = next_slot == nullptr ? map_region(region_size) : map_chunks(region_size);
-        if (region == nullptr) {
-            return watched(nullptr, size);
-        }
-        next_slot = region + block_alignment - header_size;
-        chunk_end = region + region_size;
+    const bool fits =
+        next_slot != nullptr && needed <= static_cast<std::size_t>(chunk_end - next_slot);
+    if ((!fits && !start_region()) || !populate_through(next_slot + needed)) {
+        return watched(nullptr, size);
     }
     char *slot = next_slot;
     next_slot += needed;
@@ -144,7 +214,8 @@ void *arena_realloc(void *block, std::size_t size)
     char *slot = static_cast<char *>(block) - header_size;
     // The last block of the chunk grows where it stands: the library's buffers grow that way.
     if (slot + slot_size(old_size) == next_slot && size <= chunk_size &&
-        slot_size(size) <= static_cast<std::size_t>(chunk_end - slot)) {
+        slot_size(size) <= static_cast<std::size_t>(chunk_end - slot) &&
+        populate_through(slot + slot_size(size))) {
         next_slot = slot + slot_size(size);
         return place_block(slot, size);
     }

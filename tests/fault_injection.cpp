@@ -1,8 +1,10 @@
 // Faults on demand, for a program run with this library in LD_PRELOAD. Each is chosen by an
 // environment variable; counts start at 1 and run over the whole process.
 //
-//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc, realloc or mmap of the program's own fails
-//                             (ENOMEM); the C library's own mmap calls are not seen
+//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc, realloc, mmap or page population
+//                             (madvise MADV_POPULATE_WRITE) of the program's own fails (ENOMEM);
+//                             the C library's own mmap calls are not seen
+//   QW_FAIL_MAPPING=N         the Nth mmap or page population alone fails (ENOMEM)
 //   QW_SIGNAL_AT_ALLOCATION=N SIGTERM is raised at the Nth allocation
 //   QW_FAULT_CSV=PATH         the file the write faults below apply to (an absolute path)
 //   QW_FAIL_WRITE=N:ERRNO     the Nth write to it fails with that errno
@@ -10,7 +12,8 @@
 //   QW_WRITE_CHUNK=B          every write to it takes at most B bytes
 //   QW_SIGNAL_AT_WRITE=N      SIGTERM is raised at the Nth write to it
 //   QW_RENAME_AT_WRITE=N:PATH it is renamed to PATH at the Nth write to it
-//   QW_FAULT_COUNTS=FILE      at exit, "ALLOCATIONS WRITES\n" (the counts of the run) to FILE
+//   QW_FAULT_COUNTS=FILE      at exit, "ALLOCATIONS WRITES MAPPINGS\n" (the counts of the run)
+//                             to FILE
 //
 // Nothing here may allocate: it sits under malloc itself.
 #include <algorithm>
@@ -39,6 +42,7 @@ void *__mmap(void *address, std::size_t length, int protection, int flags, int d
 namespace {
 
 long allocations = 0;
+long mappings = 0;
 long csv_writes = 0;
 long csv_bytes = 0;
 int csv_descriptor = -1;
@@ -65,6 +69,17 @@ bool allocation_granted()
         std::raise(SIGTERM);
     }
     if (allocations == number_from("QW_FAIL_ALLOCATION")) {
+        errno = ENOMEM;
+        return false;
+    }
+    return true;
+}
+
+// False when this mapping, or this population of pages, is to fail.
+bool mapping_granted()
+{
+    ++mappings;
+    if (!allocation_granted() || mappings == number_from("QW_FAIL_MAPPING")) {
         errno = ENOMEM;
         return false;
     }
@@ -139,7 +154,8 @@ __attribute__((destructor)) void write_counts()
         return;
     }
     char counts[64];
-    const int length = std::snprintf(counts, sizeof counts, "%ld %ld\n", allocations, csv_writes);
+    const int length =
+        std::snprintf(counts, sizeof counts, "%ld %ld %ld\n", allocations, csv_writes, mappings);
     const int file = ::open(counts_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (file >= 0) {
         system_write(file, counts, static_cast<std::size_t>(length));
@@ -171,10 +187,18 @@ void *realloc(void *block, std::size_t size)
 void *mmap(void *address, std::size_t length, int protection, int flags, int descriptor,
            off_t offset)
 {
-    if (!allocation_granted()) {
+    if (!mapping_granted()) {
         return MAP_FAILED;
     }
     return __mmap(address, length, protection, flags, descriptor, offset);
+}
+
+int madvise(void *address, std::size_t length, int advice)
+{
+    if (advice == MADV_POPULATE_WRITE && !mapping_granted()) {
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_madvise, address, length, advice));
 }
 
 ssize_t write(int descriptor, const void *bytes, std::size_t count)

@@ -1,8 +1,11 @@
-// The CSV log on the file system: a record is appended whole, or the log is left as it was.
+// The CSV log on the file system: a record is appended whole, or the log is left as it was, and
+// a record that did not get in is said.
 #include "mission.h"
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,8 +13,18 @@
 
 namespace {
 
+// A log that a rotation replaces between the open and the lock is opened again, this many times
+// in all before the run gives up on it.
+constexpr int open_attempts = 8;
+
+void say_not_appended(const char *csvname, const char *reason)
+{
+    std::fprintf(stderr, "record not appended to %s: %s\n", csvname, reason);
+}
+
 // The signals that end a process by default and that anyone may send at any moment. Held back
-// while the log is open, they take effect once it is closed, so none of them can cut a record.
+// while the lock is held, they take effect once the log is closed, so none of them can cut a
+// record; while the run waits for the lock they end it as they would any other program.
 sigset_t termination_signals()
 {
     sigset_t signals;
@@ -38,44 +51,59 @@ void discard_file_size_signal()
     }
 }
 
-int write_all(int log, std::string_view bytes)
+// Gives 0 or the errno of the write that failed; `written` counts the bytes that got in.
+int write_all(int log, std::string_view bytes, std::size_t &written)
 {
     while (!bytes.empty()) {
-        const ssize_t written = ::write(log, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
+        const ssize_t taken = ::write(log, bytes.data(), bytes.size());
+        if (taken < 0 && errno == EINTR) {
             continue;
         }
-        if (written < 0) {
+        if (taken < 0) {
             return errno;
         }
-        if (written == 0) {
+        if (taken == 0) {
             return EIO;
         }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
+        bytes.remove_prefix(static_cast<std::size_t>(taken));
+        written += static_cast<std::size_t>(taken);
     }
     return 0;
 }
 
 // Under the lock no cooperating writer moves the end of the file, so cutting a regular file
 // back to its size before the record takes away exactly the part of the record that got in.
-int write_record(int log, std::string_view record)
+// Where the cut fails too (an append-only file, say), that part stays, and the file's reader
+// must be told.
+bool write_record(int log, const char *csvname, std::string_view record)
 {
     struct stat before {};
     if (::fstat(log, &before) != 0) {
-        return errno;
+        say_not_appended(csvname, std::strerror(errno));
+        return false;
     }
-    const int error = write_all(log, record);
-    if (error != 0 && S_ISREG(before.st_mode)) {
-        // Should the cut fail too, nothing more can be done: the write's failure is the news.
-        [[maybe_unused]] const int cut = ::ftruncate(log, before.st_size);
+    std::size_t written = 0;
+    const int error = write_all(log, record, written);
+    if (error == 0) {
+        return true;
     }
-    return error;
+    if (error == EFBIG) {
+        discard_file_size_signal();
+    }
+    if (written > 0 && S_ISREG(before.st_mode) && ::ftruncate(log, before.st_size) != 0) {
+        const int cut_error = errno;
+        std::fprintf(stderr, "record cut short in %s: %s (the file could not be cut back: %s)\n",
+                     csvname, std::strerror(error), std::strerror(cut_error));
+        return false;
+    }
+    say_not_appended(csvname, std::strerror(error));
+    return false;
 }
 
-int lock_and_write(int log, std::string_view record)
+// The log was opened without blocking, so that a FIFO nobody reads fails at once; a reader that
+// is there gets the record at its own pace.
+int wait_for_lock(int log)
 {
-    // The log was opened without blocking, so that a FIFO nobody reads fails at once; a reader
-    // that is there gets the record at its own pace.
     const int flags = ::fcntl(log, F_GETFL);
     if (flags < 0 || ::fcntl(log, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return errno;
@@ -85,32 +113,58 @@ int lock_and_write(int log, std::string_view record)
             return errno;
         }
     }
-    return write_record(log, record);
+    return 0;
 }
 
-int open_and_append(const char *csvname, std::string_view record)
+// A rotation between the open and the lock leaves the run holding a file that the path no
+// longer names, which nobody may ever read again.
+bool still_named(int log, const char *csvname)
+{
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(log, &opened) == 0 && ::stat(csvname, &named) == 0 &&
+           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+// One attempt: true or false once the record is appended or said not to be, none when the log
+// was replaced before its lock was had and nothing was written.
+std::optional<bool> append_once(const char *csvname, std::string_view record)
 {
     const int log = ::open(csvname, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
     if (log < 0) {
-        return errno;
+        say_not_appended(csvname, std::strerror(errno));
+        return false;
     }
-    const int error = lock_and_write(log, record);
+    if (const int error = wait_for_lock(log); error != 0) {
+        ::close(log);
+        say_not_appended(csvname, std::strerror(error));
+        return false;
+    }
+    const sigset_t held = termination_signals();
+    sigset_t previous;
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    std::optional<bool> appended;
+    if (still_named(log, csvname)) {
+        appended = write_record(log, csvname, record);
+    }
     // Every byte has been taken by the kernel by now; closing also releases the lock.
     ::close(log);
-    return error;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return appended;
 }
 
 } // namespace
 
-int append_record(const char *csvname, std::string_view record)
+bool append_record(const char *csvname, std::string_view record)
 {
-    const sigset_t held = termination_signals();
-    sigset_t previous;
-    sigprocmask(SIG_BLOCK, &held, &previous);
-    const int error = open_and_append(csvname, record);
-    if (error == EFBIG) {
-        discard_file_size_signal();
+    for (int attempt = 0; attempt < open_attempts; ++attempt) {
+        if (const std::optional<bool> appended = append_once(csvname, record)) {
+            return *appended;
+        }
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
-    return error;
+    std::fprintf(stderr,
+                 "record not appended to %s: the file was replaced %d times while the run waited "
+                 "for its lock\n",
+                 csvname, open_attempts);
+    return false;
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -42,6 +43,21 @@ DocumentPtr intake_document(const char *docname, const char *root_name,
         document.reset();
     }
     return document;
+}
+
+void flush_reports()
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return;
+    }
+    // An earlier write failed, and what it left unwritten has since gone: its reason is lost.
+    const int error = errno != 0 ? errno : EIO;
+    if (error != EPIPE) {
+        std::fprintf(stderr, "write error: %s\n", std::strerror(error));
+    }
+    // Said once: a later flush reports only a failure of its own.
+    std::clearerr(stdout);
 }
 
 const char *program_name(int argc, char **argv, const char *fallback)

@@ -46,10 +46,12 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
                      std::string &record);
 
 // Appends the record to the CSV file at csvname, creating it if need be: with one write under an
-// exclusive flock of the file, the termination signals held back until it is closed, and a
-// regular file cut back to its former size when any byte fails to reach it. Gives 0, or the
-// errno of the call that failed, in which case nothing of the record is left in the file.
-int append_record(const char *csvname, std::string_view record);
+// exclusive flock of the file, once the path is known to still name the file that was locked,
+// the termination signals held back from the lock until the file is closed, and a regular file
+// cut back to its former size when any byte fails to reach it. Gives true, or says on standard
+// error why the record is not in the file (or, where the cut failed too, that a part of it is)
+// and gives false.
+bool append_record(const char *csvname, std::string_view record);
 
 // A fixed message on standard error, as raw bytes of its own length.
 void write_diagnostic(std::string_view message);
@@ -102,6 +104,11 @@ bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode 
 // holds an arriving mission elsewhere, so that a missed train never reads as a quiet board.
 void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
                             const xmlNode *first_examined);
+
+// Once a program's reports are done: standard output is flushed, and reports that did not reach
+// it are said ("write error: REASON"), once, unless their reader went away, as that of `| head`
+// does.
+void flush_reports();
 
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

@@ -12,6 +12,11 @@
 //   QW_WRITE_CHUNK=B          every write to it takes at most B bytes
 //   QW_SIGNAL_AT_WRITE=N      SIGTERM is raised at the Nth write to it
 //   QW_RENAME_AT_WRITE=N:PATH it is renamed to PATH at the Nth write to it
+//   QW_ROTATE_AT_LOCK=N:PATH  at the Nth exclusive flock of it (0: at every one), before the
+//                             lock is taken, it is renamed to PATH and an empty file takes its
+//                             place, as a rotation does
+//   QW_FAIL_TRUNCATE=ERRNO    every ftruncate of it fails with that errno, as on an append-only
+//                             file
 //   QW_FAULT_COUNTS=FILE      at exit, "ALLOCATIONS WRITES MAPPINGS\n" (the counts of the run)
 //                             to FILE
 //
@@ -24,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -44,6 +50,7 @@ namespace {
 long allocations = 0;
 long mappings = 0;
 long csv_writes = 0;
+long csv_locks = 0;
 long csv_bytes = 0;
 int csv_descriptor = -1;
 
@@ -147,6 +154,22 @@ ssize_t csv_write(int descriptor, const void *bytes, std::size_t count)
     return written;
 }
 
+void rotate_if_asked()
+{
+    ++csv_locks;
+    const char *rotated_path = rest_of("QW_ROTATE_AT_LOCK");
+    const long at = number_from("QW_ROTATE_AT_LOCK");
+    const char *csv_path = std::getenv("QW_FAULT_CSV");
+    if (rotated_path == nullptr || csv_path == nullptr || (at != 0 && at != csv_locks)) {
+        return;
+    }
+    std::rename(csv_path, rotated_path);
+    const int replacement = ::open(csv_path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (replacement >= 0) {
+        ::close(replacement);
+    }
+}
+
 __attribute__((destructor)) void write_counts()
 {
     const char *counts_path = std::getenv("QW_FAULT_COUNTS");
@@ -199,6 +222,23 @@ int madvise(void *address, std::size_t length, int advice)
         return -1;
     }
     return static_cast<int>(::syscall(SYS_madvise, address, length, advice));
+}
+
+int flock(int descriptor, int operation)
+{
+    if ((operation & LOCK_EX) != 0 && is_csv(descriptor)) {
+        rotate_if_asked();
+    }
+    return static_cast<int>(::syscall(SYS_flock, descriptor, operation));
+}
+
+int ftruncate(int descriptor, off_t length)
+{
+    if (std::getenv("QW_FAIL_TRUNCATE") != nullptr && is_csv(descriptor)) {
+        errno = static_cast<int>(number_from("QW_FAIL_TRUNCATE"));
+        return -1;
+    }
+    return static_cast<int>(::syscall(SYS_ftruncate, descriptor, length));
 }
 
 ssize_t write(int descriptor, const void *bytes, std::size_t count)

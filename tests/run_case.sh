@@ -9,6 +9,8 @@
 #   argv0                the name to invoke the program under (default: the program's name)
 #   stdin                standard input (default: none)
 #   closed               descriptors the program starts with closed, e.g. 1 (stdout, for one)
+#   stdout-device        a device standard output goes to instead, e.g. /dev/full; there is
+#                        then no expected.stdout
 #   setup                shell lines run in the copy first, e.g. to make a large document
 #   expected.status      the exit status
 #   expected.stdout      standard output, exactly (absent: nothing)
@@ -54,8 +56,11 @@ run() {
         eval 'PATH=$bin_dir:$PATH ${QUAYWATCH_WRAPPER:-} "$program" "${arguments[@]}"' "$closing"
     fi
 }
-run <"$input" >"$scratch/stdout" 2>"$scratch/stderr"
+output=$scratch/stdout
+[ -f stdout-device ] && output=$(cat stdout-device)
+run <"$input" >"$output" 2>"$scratch/stderr"
 status=$?
+[ -f "$scratch/stdout" ] || : >"$scratch/stdout"
 
 failures=0
 fail() {

@@ -81,5 +81,6 @@ int main(int argc, char **argv)
         return 0;
     }
     const bool completed = reports_completed([&] { print_quaywatch(document.get(), root); });
+    flush_reports();
     return completed ? 1 : 0;
 }

@@ -24,5 +24,6 @@ int main(int argc, char **argv)
             print_direction(document.get(), mission);
         }
     });
+    flush_reports();
     return completed ? 1 : 0;
 }

@@ -10,7 +10,8 @@ peers that answer the same question (the dates of the arriving missions) xmllint
 xmlstarlet sel (installed when missing) and a Python script on the standard library's streaming
 iterparse. How fast a process faults its pages in depends on what ran just before it, so each
 command is timed three ways: cold, after a pause of a few seconds (as a cron job or a timer
-runs it; a host that takes freed memory back does so within about 2 s), right after a run of
+runs it; a host that takes freed memory back does so within about 2 s; the cold runs of a round
+come first, each after its pause, then one more pause), right after a run of
 the plain floor, and right after a run of itself. CPU time (user + sys) is the headline; ratios
 are medians of the per-round ratios, and each target is judged on the worst of the three. Then
 a batch of small replies, one process per file through xargs -P 2, instruction counts at 1 MB
@@ -84,10 +85,14 @@ def measure(commands, small_pages, rounds, cold_rounds=0, pause=0.0):
     for round_index in range(rounds + 1):
         order = names if round_index % 2 == 0 else list(reversed(names))
         counted = round_index > 0
+        if counted and round_index <= cold_rounds:
+            for name in order:
+                if commands[name][2]:
+                    time.sleep(pause)
+                    timed(name, "cold", True)
+            # The memory of the last cold run is handed back before the others start.
+            time.sleep(pause)
         for name in order:
-            if commands[name][2] and counted and round_index <= cold_rounds:
-                time.sleep(pause)
-                timed(name, "cold", True)
             run_measured(small_pages)
             timed(name, "after the floor", counted)
             timed(name, "after itself", counted)
@@ -178,9 +183,9 @@ def main():
     parser.add_argument("build")
     parser.add_argument("--rounds", type=int, default=3, help="rounds at 100 MB; more below")
     parser.add_argument("--cold-rounds", type=int, default=3, help="rounds that also time cold runs")
-    parser.add_argument("--pause", type=float, default=4.0, help="seconds of quiet before a cold run")
+    parser.add_argument("--pause", type=float, default=3.0, help="seconds of quiet before a cold run")
     parser.add_argument("--sizes", default="0.02,1,10,100")
-    parser.add_argument("--batch", type=int, default=2000)
+    parser.add_argument("--batch", type=int, default=1000)
     parser.add_argument("--raw", help="also write every timed run's figures to this JSON file")
     arguments = parser.parse_args()
     build = os.path.abspath(arguments.build)

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Runs examples/log-arrivals.sh, and the tools themselves, against a SOAP service of our own
+# Runs examples/quaywatch-log, and the tools themselves, against a SOAP service of our own
 # built on spyne on 127.0.0.1: replies wrapped, with a SOAP Header, bare, in SOAP 1.2, compact
 # and indented, a fault, a service that picks its operation by SOAPAction, an HTTP error page,
-# then no service at all; and checks the example systemd units where systemd-analyze is
+# then no service at all; and checks the systemd template units where systemd-analyze is
 # installed.
 #
-#   log_arrivals_test.sh BIN_DIR EXAMPLES_DIR PYTHON_WITH_SPYNE
+#   quaywatch_log_test.sh BIN_DIR EXAMPLES_DIR PYTHON_WITH_SPYNE
 set -u
 bin_dir=$(cd "$1" && pwd)
 examples=$(cd "$2" && pwd)
@@ -19,7 +19,7 @@ export PATH=$bin_dir:$PATH
 
 # Every request of the test is counted here, so that the service stops once it has answered
 # them all and the last check finds nobody listening.
-requests=17
+requests=19
 mkfifo port
 "$python" "$tests/board_service.py" port "$requests" &
 server=$!
@@ -57,18 +57,18 @@ direction->name: Vellacombe\ndirection->sens: A'
 record=$'\n,Orrin Bridge\n,Vellacombe,2026-12-09T07:04:00,2026-12-09T07:05:00,Vellacombe,A'
 outside="arriving mission outside the mission list"
 
-log() { # WHAT EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR EXPECTED_CSV LOG-ARRIVALS-ARGUMENTS...
+log() { # WHAT EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR EXPECTED_CSV QUAYWATCH-LOG-ARGUMENTS...
     local what=$1 expected_status=$2 expected_stdout=$3 expected_stderr=$4 expected_csv=$5
     shift 5
-    "$examples/log-arrivals.sh" "$@" >stdout 2>stderr
-    check "log-arrivals.sh, $what" $? "$expected_status" "$expected_stdout" "$expected_stderr" \
+    "$examples/quaywatch-log" "$@" >stdout 2>stderr
+    check "quaywatch-log, $what" $? "$expected_status" "$expected_stdout" "$expected_stderr" \
         "$expected_csv"
 }
 log "a wrapped board" 0 "$logged" "" "$record" "$url/wrapped" log.csv
 log "a board after a SOAP Header" 0 "$logged" "" "$record$record" "$url/header" log.csv
 log "a bare board" 3 "" "$outside" "$record$record" "$url/bare" log.csv
 log "a SOAP 1.2 board" 0 "$logged" "" "$record$record$record" \
-    "$url/soap12" log.csv request-soap12.xml
+    -r request-soap12.xml "$url/soap12" log.csv
 log "a SOAP fault" 3 "" "service fault: Unknown board" "$record$record$record" \
     "$url/fault" log.csv
 log "another service's SOAPAction" 3 "" "service fault: No operation for this SOAPAction" \
@@ -81,8 +81,19 @@ log "an HTTP error page" 3 "" $'-:1: parser error : Start tag expected, \'<\' no
 no such board
 ^
 document not parsed successfully' "$record$record$record$record" "$url/closed" log.csv
+printf '# the board of the tests\n\nURL=%s\nCSV="log.csv"\nSOAPACTION=%s\n' "$url/action" \
+    "'\"urn:example:board:getBoard\"'" >board.conf
+log "a configuration file" 0 "$logged" "" "$record$record$record$record$record" -c board.conf
+printf 'URL=%s\nCSV=log.csv\nREQUEST=request-soap12.xml\n' "$url/soap12" >board.conf
+log "a configuration file with a request" 0 "$logged" "" \
+    "$record$record$record$record$record$record" -c board.conf
+printf 'URL=%s\nCSV=log.csv\nrequest=x\n' "$url/soap12" >board.conf
+log "a configuration file with an unknown key" 1 "" "quaywatch-log: board.conf:3: unknown key request" \
+    "$record$record$record$record$record$record" -c board.conf
+log "a configuration file and arguments" 1 "" "usage: quaywatch-log [-a SOAPACTION] [-r REQUEST] URL CSV
+       quaywatch-log -c CONFIG" "$record$record$record$record$record$record" -c board.conf "$url" log.csv
 log "a log that cannot be written" 4 "$logged" "record not appended to $work: Is a directory" \
-    "$record$record$record$record" "$url/wrapped" "$work"
+    "$record$record$record$record$record$record" "$url/wrapped" "$work"
 
 rm log.csv
 # The tools on replies fetched as they come, and a bare reply turned into a wrapped one.
@@ -105,22 +116,26 @@ check "quaywatch_per_station, a bare board wrapped" $? 1 "$logged" "" "$record"
 wait "$server"
 server=
 # curl's own words on a refused connection vary with its version: the script's line is last.
-"$examples/log-arrivals.sh" "$url/wrapped" log.csv >stdout 2>stderr
+"$examples/quaywatch-log" "$url/wrapped" log.csv >stdout 2>stderr
 status=$?
 tail -n 1 stderr >last-line && mv last-line stderr
-check "log-arrivals.sh, no service" $status 2 "" "log-arrivals.sh: fetching $url/wrapped failed" \
+check "quaywatch-log, no service" $status 2 "" "quaywatch-log: fetching $url/wrapped failed" \
     "$record"
 
 if command -v systemd-analyze >/dev/null; then
-    # The units name the script where the manual installs it; here it is where it stands.
+    # The units name the logger where it is installed; here it is where it stands.
     mkdir units
-    sed "s|/usr/local/share/quaywatch/log-arrivals.sh|$examples/log-arrivals.sh|" \
-        "$examples/systemd/quaywatch-log.service" >units/quaywatch-log.service
-    cp "$examples/systemd/quaywatch-log.timer" units/
-    if systemd-analyze verify units/quaywatch-log.service units/quaywatch-log.timer; then
+    sed "s|@CMAKE_INSTALL_FULL_BINDIR@/quaywatch-log|$examples/quaywatch-log|" \
+        "$examples/systemd/quaywatch-log@.service.in" >units/quaywatch-log@.service
+    cp "$examples/systemd/quaywatch-log@.timer" units/
+    # The units' documentation is looked up as man finds it.
+    mkdir -p manual/man1
+    cp "$examples/../man/quaywatch-log.1" manual/man1/
+    if (cd units && MANPATH=$work/manual systemd-analyze verify quaywatch-log@test.service \
+        quaywatch-log@test.timer); then
         echo "the systemd units verify"
     else
-        failures=$((failures + 1))
+        fail "the systemd units do not verify"
     fi
 fi
 [ "$failures" = 0 ]

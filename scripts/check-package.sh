@@ -9,8 +9,11 @@ version=$(dpkg-parsechangelog -S Version)
 architecture=$(dpkg --print-architecture)
 log=../quaywatch_${version}_${architecture}.build
 
-dpkg-buildpackage -us -uc -b 2>&1 | tee "$log" | grep -E '^(dpkg-|dh |   dh_)' || true
-[ "${PIPESTATUS[0]}" = 0 ] || { tail -n 60 "$log"; exit 1; }
+if ! dpkg-buildpackage -us -uc -b >"$log" 2>&1; then
+    tail -n 80 "$log"
+    exit 1
+fi
+grep -E '^(dpkg-buildpackage: info: |   dh_auto_test)|tests passed' "$log"
 changes=../quaywatch_${version}_${architecture}.changes
 
 echo "== lintian"

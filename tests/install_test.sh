@@ -11,20 +11,28 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 [ "$mode" = prefix ] || { echo "usage: install_test.sh prefix BUILD_DIR SOURCE_DIR" >&2; exit 2; }
-cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-root=$scratch/prefix
+# Staged under a folder of its own, as a package is: a unit folder configured outside the
+# prefix (a package's /lib/systemd/system) lands in the stage too, never on this machine.
+prefix=/opt/quaywatch-test
+stage=$scratch/stage
+DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >/dev/null
+root=$stage$prefix
 (cd "$root" && find . -type f | sort) >"$scratch/contents"
 printf '%s\n' ./bin/quaywatch ./bin/quaywatch2 ./bin/quaywatch_per_station ./bin/quaywatch-log \
-    ./lib/systemd/system/quaywatch-log@.service ./lib/systemd/system/quaywatch-log@.timer \
     ./share/man/man1/quaywatch.1.gz ./share/man/man1/quaywatch2.1.gz \
     ./share/man/man1/quaywatch_per_station.1.gz ./share/man/man1/quaywatch-log.1.gz \
     ./share/quaywatch/board.conf ./share/quaywatch/request.xml | sort >"$scratch/expected-contents"
-diff -u "$scratch/expected-contents" "$scratch/contents"
+units=$(find "$stage" -path '*/systemd/system/*' -type f | sort)
+[ "$(basename -a $units | tr '\n' ' ')" = "quaywatch-log@.service quaywatch-log@.timer " ] ||
+    { echo "the systemd units are not installed: $units"; exit 1; }
+grep -v -F "$(dirname "$(echo "$units" | head -n 1)" | sed "s|^$root|.|")" "$scratch/contents" \
+    >"$scratch/contents-but-units" || true
+diff -u "$scratch/expected-contents" "$scratch/contents-but-units"
 # The installed logger sends the installed request, and its unit runs the installed logger.
-grep -qx "default_request=$root/share/quaywatch/request.xml" "$root/bin/quaywatch-log" ||
+grep -qx "default_request=$prefix/share/quaywatch/request.xml" "$root/bin/quaywatch-log" ||
     { echo "the installed quaywatch-log does not name the installed request"; exit 1; }
-grep -q "^ExecStart=$root/bin/quaywatch-log -c /etc/quaywatch/%i.conf$" \
-    "$root/lib/systemd/system/quaywatch-log@.service" ||
+grep -q "^ExecStart=$prefix/bin/quaywatch-log -c /etc/quaywatch/%i.conf$" \
+    "$(echo "$units" | grep 'service$')" ||
     { echo "the installed unit does not run the installed quaywatch-log"; exit 1; }
 
 same_report() { # program arguments...: the installed program reports as the built one does

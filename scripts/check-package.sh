@@ -19,7 +19,7 @@ changes=../quaywatch_${version}_${architecture}.changes
 echo "== lintian"
 lintian --fail-on error,warning --display-info "$changes"
 echo "== blhc"
-blhc --all "$log"
+blhc "$log"
 echo "== autopkgtest"
 autopkgtest --quiet . "../quaywatch_${version}_${architecture}.deb" -- null
 

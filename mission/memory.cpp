@@ -10,8 +10,8 @@
 // parses one document, reads it, releases it and exits. The tree is built in one go and almost
 // nothing of it is freed before the end, so every block can be kept until the exit gives all
 // the chunks back at once; what the arena saves is the allocator's bookkeeping and, above all,
-// the page faults of a tree that can be a gigabyte. Each new chunk is populated in one call, so
-// that its 512 small pages come in together rather than one fault at a time. Huge pages would
+// the page faults of a tree that can be a gigabyte. A chunk's pages are put in place ahead of
+// the blocks, 64 small pages in one call, rather than one fault at a time. Huge pages would
 // save more where the host keeps its memory, but cost far more where it takes freed memory
 // back (as hosts with free page reporting do, within seconds), since each huge page must then
 // be found and cleared anew: with QUAYWATCH_HUGE_PAGES the chunks are marked for them instead.

@@ -17,7 +17,8 @@ prefix=/opt/quaywatch-test
 stage=$scratch/stage
 DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >/dev/null
 root=$stage$prefix
-(cd "$root" && find . -type f | sort) >"$scratch/contents"
+# The units are looked for apart, wherever the unit folder lies.
+(cd "$root" && find . -type f -not -path '*/systemd/system/*' | sort) >"$scratch/contents"
 printf '%s\n' ./bin/quaywatch ./bin/quaywatch2 ./bin/quaywatch_per_station ./bin/quaywatch-log \
     ./share/man/man1/quaywatch.1.gz ./share/man/man1/quaywatch2.1.gz \
     ./share/man/man1/quaywatch_per_station.1.gz ./share/man/man1/quaywatch-log.1.gz \
@@ -25,9 +26,7 @@ printf '%s\n' ./bin/quaywatch ./bin/quaywatch2 ./bin/quaywatch_per_station ./bin
 units=$(find "$stage" -path '*/systemd/system/*' -type f | sort)
 [ "$(basename -a $units | tr '\n' ' ')" = "quaywatch-log@.service quaywatch-log@.timer " ] ||
     { echo "the systemd units are not installed: $units"; exit 1; }
-grep -v -F "$(dirname "$(echo "$units" | head -n 1)" | sed "s|^$root|.|")" "$scratch/contents" \
-    >"$scratch/contents-but-units" || true
-diff -u "$scratch/expected-contents" "$scratch/contents-but-units"
+diff -u "$scratch/expected-contents" "$scratch/contents"
 # The installed logger sends the installed request, and its unit runs the installed logger.
 grep -qx "default_request=$prefix/share/quaywatch/request.xml" "$root/bin/quaywatch-log" ||
     { echo "the installed quaywatch-log does not name the installed request"; exit 1; }

@@ -31,19 +31,27 @@ std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *e
 std::optional<std::string_view> read_element_text(const xmlDoc *document, const xmlNode *element,
                                                   std::string &joined);
 
+// The text of a list of nodes (an element's or an attribute's children), read as an element's.
+std::optional<std::string> list_text(const xmlDoc *document, const xmlNode *list);
+
 // True when the node's first stationsMessages child reads exactly "Train à quai".
 bool train_arrives(const xmlDoc *document, const xmlNode *node);
 
-// Console reports, one line per value on standard output.
-void print_stationDates(const xmlDoc *document, const xmlNode *mission);
-void print_direction(const xmlDoc *document, const xmlNode *mission);
+// Console reports, one line per value, added to the console text of the run: a program writes
+// it once its reading is done, so that a reply refused on the way prints nothing.
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console);
+void print_direction(const xmlDoc *document, const xmlNode *mission, std::string &console);
+// The console text on standard output.
+void write_reports(std::string_view console);
 
-// Console and CSV reports: each value is printed, then added as a CSV field to the record, which
-// is kept in memory until it is appended whole.
-void print_station(const xmlDoc *document, const xmlNode *mission, std::string &record);
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &record);
+// Console and CSV reports: each value is added to the console text, then as a CSV field to the
+// record, which is kept in memory until it is appended whole.
+void print_station(const xmlDoc *document, const xmlNode *mission, std::string &console,
+                   std::string &record);
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console,
+                        std::string &record);
 void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
-                     std::string &record);
+                     std::string &console, std::string &record);
 
 // Appends the record to the CSV file at csvname, creating it if need be: with one write under an
 // exclusive flock of the file, once the path is known to still name the file that was locked,
@@ -100,8 +108,19 @@ const xmlNode *past_header(const xmlNode *level_one);
 // True when an element of the document has its train at the platform and is neither one of the
 // examined nodes (the first examined one and its later siblings) nor inside one of them.
 bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined);
-// After a scan that examined nodes and reported none: says so on standard error when the reply
-// holds an arriving mission elsewhere, so that a missed train never reads as a quiet board.
+// The container of the mission list, given the node the descent reaches at level 3: a SOAP 1.2
+// RPC reply names its result first, and the return value is the next element after it.
+const xmlNode *past_rpc_result(const xmlNode *level_three);
+// True when an examined entry, or an element of it that the arrival test reads (or, for an
+// arriving mission, that the dates and direction reports read), carries a mark of SOAP encoding:
+// a reference to a value written elsewhere, an array, or text in base64. Such values are not
+// where and what the reports take them to be.
+bool entry_encoded(const xmlDoc *document, const xmlNode *entry, bool arriving);
+// The same for the elements that the station report reads.
+bool stations_encoded(const xmlDoc *document, const xmlNode *mission);
+// After a scan that reported nothing, having examined nodes from first_examined on or none at
+// all: says so on standard error when the reply holds an arriving mission elsewhere, so that a
+// missed train never reads as a quiet board.
 void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
                             const xmlNode *first_examined);
 

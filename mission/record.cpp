@@ -77,6 +77,13 @@ std::optional<std::string_view> read_element_text(const xmlDoc *document, const 
     return std::string_view(joined);
 }
 
+std::optional<std::string> list_text(const xmlDoc *document, const xmlNode *list)
+{
+    std::optional<std::string> text;
+    append_list_text(document, list, text);
+    return text;
+}
+
 std::optional<std::string> element_text(const xmlDoc *document, const xmlNode *element)
 {
     std::string joined;

@@ -1,8 +1,13 @@
-// What lies around a reply's mission list: a SOAP Header that the descent passes over, and the
-// arriving mission that a reply of another layout holds where the descent never looks.
+// What lies around a reply's mission list: a SOAP Header that the descent passes over, the
+// result name of a SOAP 1.2 RPC reply, and the arriving mission that a reply of another layout
+// holds where the descent never looks.
 #include "mission.h"
 
+#include <cstring>
+
 namespace {
+
+constexpr const char *soap_rpc = "http://www.w3.org/2003/05/soap-rpc";
 
 bool is_element_named(const xmlNode *node, const char *element_name)
 {
@@ -40,6 +45,23 @@ const xmlNode *past_header(const xmlNode *level_one)
     return level_one;
 }
 
+const xmlNode *past_rpc_result(const xmlNode *level_three)
+{
+    const bool rpc_result =
+        level_three != nullptr && is_element_named(level_three, "result") &&
+        level_three->ns != nullptr && level_three->ns->href != nullptr &&
+        std::strcmp(reinterpret_cast<const char *>(level_three->ns->href), soap_rpc) == 0;
+    if (!rpc_result) {
+        return level_three;
+    }
+    for (const xmlNode *sibling = level_three->next; sibling != nullptr; sibling = sibling->next) {
+        if (sibling->type == XML_ELEMENT_NODE) {
+            return sibling;
+        }
+    }
+    return level_three;
+}
+
 bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined)
 {
     // Only elements are gone into: an entity reference's children are its entity's, shared with
@@ -64,7 +86,7 @@ bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode 
 void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
                             const xmlNode *first_examined)
 {
-    if (first_examined != nullptr && arrival_outside(document, root, first_examined)) {
+    if (arrival_outside(document, root, first_examined)) {
         write_diagnostic("arriving mission outside the mission list\n");
     }
 }

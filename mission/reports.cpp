@@ -5,20 +5,16 @@
 
 namespace {
 
-void write_out(std::string_view bytes)
-{
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
-
 // One console line: the label, then the value; a value the element does not have is reported
 // as an empty one.
-void print_line(std::string_view label, const std::optional<std::string_view> &value)
+void print_line(std::string &console, std::string_view label,
+                const std::optional<std::string_view> &value)
 {
-    write_out(label);
+    console += label;
     if (value) {
-        write_out(*value);
+        console += *value;
     }
-    std::putchar('\n');
+    console += '\n';
 }
 
 std::string_view field_name(const xmlChar *field)
@@ -26,11 +22,12 @@ std::string_view field_name(const xmlChar *field)
     return reinterpret_cast<const char *>(field);
 }
 
-void print_direction_line(std::string_view field, const std::optional<std::string_view> &value)
+void print_direction_line(std::string &console, std::string_view field,
+                          const std::optional<std::string_view> &value)
 {
-    write_out("direction->");
-    write_out(field);
-    print_line(": ", value);
+    console += "direction->";
+    console += field;
+    print_line(console, ": ", value);
 }
 
 bool needs_quotes(std::string_view value)
@@ -73,18 +70,23 @@ const xmlNode *children_of(const xmlNode *node)
 
 } // namespace
 
-void print_stationDates(const xmlDoc *document, const xmlNode *mission)
+void write_reports(std::string_view console)
+{
+    std::fwrite(console.data(), 1, console.size(), stdout);
+}
+
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console)
 {
     for (const xmlNode *child = mission->children; child != nullptr; child = child->next) {
         if (!name_is(child, "stationsDates")) {
             continue;
         }
         std::string joined;
-        print_line("stationsDates: ", read_element_text(document, child, joined));
+        print_line(console, "stationsDates: ", read_element_text(document, child, joined));
     }
 }
 
-void print_direction(const xmlDoc *document, const xmlNode *mission)
+void print_direction(const xmlDoc *document, const xmlNode *mission, std::string &console)
 {
     const xmlNode *direction = first_child_named(mission, "direction");
     for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
@@ -92,11 +94,13 @@ void print_direction(const xmlDoc *document, const xmlNode *mission)
             continue;
         }
         std::string joined;
-        print_direction_line(field_name(child->name), read_element_text(document, child, joined));
+        print_direction_line(console, field_name(child->name),
+                             read_element_text(document, child, joined));
     }
 }
 
-void print_station(const xmlDoc *document, const xmlNode *mission, std::string &record)
+void print_station(const xmlDoc *document, const xmlNode *mission, std::string &console,
+                   std::string &record)
 {
     bool station_written = false;
     const xmlNode *stations = first_child_named(mission, "stations");
@@ -107,7 +111,7 @@ void print_station(const xmlDoc *document, const xmlNode *mission, std::string &
         std::string joined;
         const std::optional<std::string_view> station_name =
             read_element_text(document, child, joined);
-        print_line("station: ", station_name);
+        print_line(console, "station: ", station_name);
         append_field(record, "\n,", station_name);
         station_written = true;
     }
@@ -118,7 +122,8 @@ void print_station(const xmlDoc *document, const xmlNode *mission, std::string &
     }
 }
 
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &record)
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console,
+                        std::string &record)
 {
     for (const xmlNode *child = mission->children; child != nullptr; child = child->next) {
         if (!name_is(child, "stationsDates")) {
@@ -126,13 +131,13 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::str
         }
         std::string joined;
         const std::optional<std::string_view> date = read_element_text(document, child, joined);
-        print_line("stationsDates: ", date);
+        print_line(console, "stationsDates: ", date);
         append_field(record, ",", date);
     }
 }
 
 void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
-                     std::string &record)
+                     std::string &console, std::string &record)
 {
     const xmlNode *direction = first_child_named(mission, "direction");
     for (const xmlNode *child = children_of(direction); child != nullptr; child = child->next) {
@@ -141,7 +146,7 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
         }
         std::string joined;
         const std::optional<std::string_view> value = read_element_text(document, child, joined);
-        print_direction_line(field_name(field), value);
+        print_direction_line(console, field_name(field), value);
         append_field(record, ",", value);
     }
 }

@@ -15,6 +15,11 @@ path is one shape of reply:
                       service that picks its operation by that header does; any other gets a
                       fault
 
+    /encoded          rpc/encoded, as a service of SOAP encoding writes it: each mission's dates
+                      as an array of items, its direction a reference to a value written apart
+                      in the Body. Spyne writes no SOAP encoding, so these bytes are our own,
+                      served beside its replies.
+
 "-indented" after a path gives the same reply laid out with indentation.
 """
 
@@ -139,8 +144,35 @@ def refuse_action(start_response):
     return [envelope]
 
 
+ENCODED_BOARD = """<?xml version="1.0" encoding="UTF-8"?>
+<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"
+    xmlns:soapenc="http://schemas.xmlsoap.org/soap/encoding/"
+    xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance"
+    xmlns:xsd="http://www.w3.org/2001/XMLSchema"
+    soap:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><soap:Body><ns1:getBoardResponse
+ xmlns:ns1="urn:example:board"><getBoardReturn soapenc:arrayType="ns1:missions[2]"
+ xsi:type="soapenc:Array"><item xsi:type="ns1:missions"><stationsMessages
+ xsi:type="xsd:string">Train parti</stationsMessages><stationsDates
+ soapenc:arrayType="xsd:dateTime[1]"><item>2026-12-09T06:58:00</item></stationsDates><direction
+ href="#id1"/></item><item xsi:type="ns1:missions"><stationsMessages
+ xsi:type="xsd:string">Train \u00e0 quai</stationsMessages><stationsDates
+ soapenc:arrayType="xsd:dateTime[2]"><item>2026-12-09T07:04:00</item><item
+ >2026-12-09T07:05:00</item></stationsDates><direction href="#id2"/></item></getBoardReturn
+ ></ns1:getBoardResponse><multiRef id="id1"><name>Hollin Cross</name><sens>R</sens></multiRef
+ ><multiRef id="id2"><name>Vellacombe</name><sens>A</sens></multiRef></soap:Body></soap:Envelope>
+""".replace("\n ", " ").encode()
+
+
+def serve_encoded(start_response):
+    start_response("200 OK", [("Content-Type", "text/xml; charset=utf-8"),
+                              ("Content-Length", str(len(ENCODED_BOARD)))])
+    return [ENCODED_BOARD]
+
+
 def dispatch(environ, start_response):
     path = environ.get("PATH_INFO", "")
+    if path == "/encoded":
+        return serve_encoded(start_response)
     served = APPLICATIONS.get(path)
     if served is None:
         start_response("404 Not Found", [("Content-Type", "text/plain")])

@@ -272,12 +272,11 @@ TEST(ConsoleReports, PrintEveryValueInDocumentOrder)
 {
     const DocumentPtr document = parse(reported_mission);
     ASSERT_TRUE(document);
-    testing::internal::CaptureStdout();
-    print_stationDates(document.get(), root_of(document));
-    print_direction(document.get(), root_of(document));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "stationsDates: D1\nstationsDates: D2\n"
-              "direction->sens: E\ndirection->name: N1\ndirection->name: N2\n");
+    std::string console;
+    print_stationDates(document.get(), root_of(document), console);
+    print_direction(document.get(), root_of(document), console);
+    EXPECT_EQ(console, "stationsDates: D1\nstationsDates: D2\n"
+                       "direction->sens: E\ndirection->name: N1\ndirection->name: N2\n");
 }
 
 class CsvReports : public testing::Test {
@@ -302,16 +301,16 @@ class CsvReports : public testing::Test {
         const DocumentPtr document = parse(xml);
         EXPECT_TRUE(document);
         const xmlNode *mission = root_of(document);
-        testing::internal::CaptureStdout();
+        std::string console;
         std::string record;
-        print_station(document.get(), mission, record);
-        print_stationDates(document.get(), mission, record);
-        print_direction(document.get(), mission, BAD_CAST "name", record);
-        print_direction(document.get(), mission, BAD_CAST "sens", record);
+        print_station(document.get(), mission, console, record);
+        print_stationDates(document.get(), mission, console, record);
+        print_direction(document.get(), mission, BAD_CAST "name", console, record);
+        print_direction(document.get(), mission, BAD_CAST "sens", console, record);
         testing::internal::CaptureStderr();
         appended = append_record(csv.c_str(), record);
         append_message = testing::internal::GetCapturedStderr();
-        return testing::internal::GetCapturedStdout();
+        return console;
     }
 
     // What append_record says of a record it cannot append, and its answer.
@@ -369,10 +368,10 @@ TEST_F(CsvReports, AFieldTheDirectionLacksAddsNothing)
 {
     const DocumentPtr document =
         parse("<missions><direction><name>N</name></direction></missions>");
-    testing::internal::CaptureStdout();
+    std::string console;
     std::string record = "\n,S";
-    print_direction(document.get(), root_of(document), BAD_CAST "sens", record);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    print_direction(document.get(), root_of(document), BAD_CAST "sens", console, record);
+    EXPECT_EQ(console, "");
     EXPECT_EQ(record, "\n,S");
 }
 
@@ -409,3 +408,65 @@ TEST_F(CsvReports, APathThatTakesNoRecordGivesTheReason)
 }
 
 } // namespace
+
+namespace {
+
+// An arriving mission whose element at `marked` carries `attribute`; every element that a report
+// reads is named in `read_elements`.
+std::string mission_marked(const std::string &marked, const std::string &attribute)
+{
+    const auto at = [&](const char *element) { return marked == element ? " " + attribute : ""; };
+    return std::string("<missions xmlns:e11='http://schemas.xmlsoap.org/soap/encoding/' "
+                       "xmlns:e12='http://www.w3.org/2003/05/soap-encoding' "
+                       "xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance'") +
+           at("missions") + "><stationsMessages" + at("stationsMessages") +
+           ">Train \xC3\xA0 quai</stationsMessages><stations" + at("stations") + "><name" +
+           at("stations/name") + ">S</name></stations><stationsDates" + at("stationsDates") +
+           ">D</stationsDates><direction" + at("direction") + "><name" + at("direction/name") +
+           ">N</name><sens" + at("direction/sens") + ">A</sens></direction><other" + at("other") +
+           "/></missions>";
+}
+
+} // namespace
+
+TEST(SoapEncoding, EveryMarkerOnEveryElementRead)
+{
+    const char *const markers[] = {"href='#v1'",
+                                   "e12:ref='v1'",
+                                   "e11:arrayType='x[2]'",
+                                   "e12:arrayType='x[2]'",
+                                   "e11:itemType='x'",
+                                   "e12:arraySize='2'",
+                                   "xsi:type='xsd:base64Binary'",
+                                   "xsi:type='base64'"};
+    const char *const look_alikes[] = {"e11:href='#v1'",        "ref='v1'",
+                                       "arrayType='x[2]'",      "xsi:arrayType='x'",
+                                       "xsi:type='xsd:string'", "type='base64Binary'",
+                                       "e11:encodingStyle='x'"};
+    const char *const elements[] = {"missions",  "stationsMessages", "stationsDates",
+                                    "direction", "direction/name",   "direction/sens",
+                                    "stations",  "stations/name",    "other"};
+    for (const char *element : elements) {
+        const std::string where(element);
+        const bool stations = where.starts_with("stations/") || where == "stations";
+        for (const char *marker : markers) {
+            const DocumentPtr document = parse(mission_marked(where, marker));
+            ASSERT_TRUE(document);
+            const xmlNode *mission = root_of(document);
+            EXPECT_EQ(entry_encoded(document.get(), mission, true), !stations && where != "other")
+                << marker << " on " << where;
+            EXPECT_EQ(stations_encoded(document.get(), mission), stations)
+                << marker << " on " << where;
+            // Of a mission that is not reported, only the entry and its message are read.
+            EXPECT_EQ(entry_encoded(document.get(), mission, false),
+                      where == "missions" || where == "stationsMessages")
+                << marker << " on " << where;
+        }
+        for (const char *look_alike : look_alikes) {
+            const DocumentPtr document = parse(mission_marked(where, look_alike));
+            ASSERT_TRUE(document);
+            EXPECT_FALSE(entry_encoded(document.get(), root_of(document), true)) << look_alike;
+            EXPECT_FALSE(stations_encoded(document.get(), root_of(document))) << look_alike;
+        }
+    }
+}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs examples/quaywatch-log, and the tools themselves, against a SOAP service of our own
 # built on spyne on 127.0.0.1: replies wrapped, with a SOAP Header, bare, in SOAP 1.2, compact
-# and indented, a fault, a service that picks its operation by SOAPAction, an HTTP error page,
+# and indented, rpc/encoded, a fault, a service that picks its operation by SOAPAction, an HTTP error page,
 # then no service at all; and checks the systemd template units where systemd-analyze is
 # installed.
 #
@@ -19,7 +19,7 @@ export PATH=$bin_dir:$PATH
 
 # Every request of the test is counted here, so that the service stops once it has answered
 # them all and the last check finds nobody listening.
-requests=19
+requests=21
 mkfifo port
 "$python" "$tests/board_service.py" port "$requests" &
 server=$!
@@ -75,6 +75,8 @@ log "another service's SOAPAction" 3 "" "service fault: No operation for this SO
     "$record$record$record" "$url/action" log.csv
 log "the service's own SOAPAction" 0 "$logged" "" "$record$record$record$record" \
     -a '"urn:example:board:getBoard"' "$url/action" log.csv
+log "an rpc/encoded board" 3 "" "mission values in SOAP encoding not read" \
+    "$record$record$record$record" "$url/encoded" log.csv
 log "an indented board" 3 "" "no mission list in document" "$record$record$record$record" \
     "$url/wrapped-indented" log.csv
 log "an HTTP error page" 3 "" $'-:1: parser error : Start tag expected, \'<\' not found
@@ -110,6 +112,8 @@ fetch /bare-indented | xsltproc "$wrap" - | quaywatch - >stdout 2>stderr
 check "quaywatch, an indented bare board wrapped" $? 1 "$reported" "" ""
 fetch /fault-indented | quaywatch - >stdout 2>stderr
 check "quaywatch, an indented fault" $? 0 "" "service fault: Unknown board" ""
+fetch /encoded | xmllint --format - | quaywatch - >stdout 2>stderr
+check "quaywatch, an rpc/encoded board" $? 1 "" "mission values in SOAP encoding not read" ""
 fetch /bare | xsltproc "$wrap" - | quaywatch_per_station - log.csv >stdout 2>stderr
 check "quaywatch_per_station, a bare board wrapped" $? 1 "$logged" "" "$record"
 

@@ -38,8 +38,9 @@ const xmlNode *prefetch_next(const xmlNode *ahead)
 void print_quaywatch(const xmlDoc *document, const xmlNode *root)
 {
     // The mission list sits four levels down; the names above it are never looked at, but for
-    // a SOAP Header, which the descent passes over to the Body.
-    const xmlNode *container = second_child(second_child(past_header(second_child(root))));
+    // a SOAP Header, which the descent passes over to the Body, and an RPC result name.
+    const xmlNode *container =
+        past_rpc_result(second_child(second_child(past_header(second_child(root)))));
     if (container == nullptr) {
         write_diagnostic("no mission list in document\n");
         return;
@@ -49,16 +50,21 @@ void print_quaywatch(const xmlDoc *document, const xmlNode *root)
     for (int step = 0; step < 16 && ahead != nullptr; ++step) {
         ahead = ahead->next;
     }
-    bool reported = false;
+    std::string console;
     for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
         ahead = prefetch_next(ahead);
-        if (train_arrives(document, mission)) {
-            print_stationDates(document, mission);
-            print_direction(document, mission);
-            reported = true;
+        const bool arriving = train_arrives(document, mission);
+        if (entry_encoded(document, mission, arriving)) {
+            write_diagnostic("mission values in SOAP encoding not read\n");
+            return;
+        }
+        if (arriving) {
+            print_stationDates(document, mission, console);
+            print_direction(document, mission, console);
         }
     }
-    if (!reported) {
+    write_reports(console);
+    if (console.empty()) {
         report_arrival_outside(document, root, first);
     }
 }

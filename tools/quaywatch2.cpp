@@ -19,10 +19,12 @@ int main(int argc, char **argv)
     }
     const xmlNode *mission = xmlDocGetRootElement(document.get());
     const bool completed = reports_completed([&] {
+        std::string console;
         if (train_arrives(document.get(), mission)) {
-            print_stationDates(document.get(), mission);
-            print_direction(document.get(), mission);
+            print_stationDates(document.get(), mission, console);
+            print_direction(document.get(), mission, console);
         }
+        write_reports(console);
     });
     flush_reports();
     return completed ? 1 : 0;

@@ -17,9 +17,10 @@ const xmlNode *first_child(const xmlNode *node)
 // The record is appended only when every value of it was read: a lack of memory anywhere
 // before this point leaves the log as it was. The console has its lines first, so that a signal
 // held back while the record goes in, and ending the run after it, does not cost it them.
-void log_record(const char *csvname, std::string_view record)
+void log_record(const char *csvname, std::string_view console, std::string_view record)
 {
     require_library_memory();
+    write_reports(console);
     flush_reports();
     append_record(csvname, record);
 }
@@ -29,21 +30,31 @@ void log_record(const char *csvname, std::string_view record)
 void print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *csvname)
 {
     // The mission list sits four levels down; the names above it are never looked at, but for
-    // a SOAP Header, which the descent passes over to the Body.
-    const xmlNode *container = first_child(first_child(past_header(first_child(root))));
+    // a SOAP Header, which the descent passes over to the Body, and an RPC result name.
+    const xmlNode *container =
+        past_rpc_result(first_child(first_child(past_header(first_child(root)))));
     if (container == nullptr) {
         write_diagnostic("no mission list in document\n");
         return;
     }
     const xmlNode *first = first_child(container);
     for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
-        if (train_arrives(document, mission)) {
+        const bool arriving = train_arrives(document, mission);
+        if (entry_encoded(document, mission, arriving) ||
+            (arriving && stations_encoded(document, mission))) {
+            write_diagnostic("mission values in SOAP encoding not read\n");
+            return;
+        }
+        if (arriving) {
+            std::string console;
             std::string record;
-            print_station(document, mission, record);
-            print_stationDates(document, mission, record);
-            print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), record);
-            print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), record);
-            log_record(csvname, record);
+            print_station(document, mission, console, record);
+            print_stationDates(document, mission, console, record);
+            print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), console,
+                            record);
+            print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), console,
+                            record);
+            log_record(csvname, console, record);
             return;
         }
     }

@@ -2,17 +2,10 @@
 // release it, nothing more.
 #include <libxml/parser.h>
 
-#if WITH_ARENA
-#include "mission.h"
-#endif
-
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
-#if WITH_ARENA
-    watch_library_memory();
-#endif
     if (argc < 2) {
         std::printf("Usage: %s docname\n", argc > 0 ? argv[0] : "parse_floor");
         return 0;

@@ -1,6 +1,5 @@
 // Reading one mission record of a parsed document: the arrival test and the reports of its
-// fields, on the console alone or on the console and in a CSV file. Every program includes
-// this header; the document intake that all of them share is declared here too.
+// fields, on the console alone or on the console and in a CSV file, and the CSV log they go to.
 #pragma once
 
 #include <libxml/tree.h>
@@ -60,74 +59,3 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
 // error why the record is not in the file (or, where the cut failed too, that a part of it is)
 // and gives false.
 bool append_record(const char *csvname, std::string_view record);
-
-// A fixed message on standard error, as raw bytes of its own length.
-void write_diagnostic(std::string_view message);
-
-// What every program does before anything else: a closed standard descriptor is opened on
-// /dev/null, so that no file the run opens takes its place, and the library takes its memory
-// from our allocator, which notes any allocation it could not make.
-void prepare_process();
-void watch_library_memory();
-// True once an allocation of the library has failed; require_library_memory throws
-// std::bad_alloc then, so that the library's lack of memory ends a run as our own does.
-bool library_memory_failed();
-void require_library_memory();
-
-// Runs a program's reports. Memory that runs out, in our code or in the library's, ends them
-// with "out of memory" on standard error and false, so that the run never passes as a good one.
-template <typename Reports> bool reports_completed(Reports &&reports)
-{
-    try {
-        reports();
-        require_library_memory();
-        return true;
-    } catch (const std::bad_alloc &) {
-        write_diagnostic("out of memory\n");
-        return false;
-    }
-}
-
-// The intake every program begins with: parse the file (the library's default options, so "-"
-// reads standard input and the library's own diagnostics come first), then check that the root
-// element has the expected name. A parse that ran out of memory is refused like one that failed.
-// A refused document is released and nothing is given back, once the program's own message has
-// gone to standard error.
-DocumentPtr intake_document(const char *docname, const char *root_name,
-                            std::string_view parse_failure, std::string_view wrong_type);
-
-// The Fault element of a reply whose service reports a failure instead of a board: the first
-// element of the root's first Body element, when it is named Fault; otherwise none.
-const xmlNode *service_fault(const xmlNode *root);
-// "service fault: " and the fault's own words on standard error.
-void report_service_fault(const xmlDoc *document, const xmlNode *fault);
-
-// The node a reply's descent goes on from at level 1: when that node is a SOAP Header element
-// with a Body element after it, the Body; otherwise the node itself.
-const xmlNode *past_header(const xmlNode *level_one);
-// True when an element of the document has its train at the platform and is neither one of the
-// examined nodes (the first examined one and its later siblings) nor inside one of them.
-bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined);
-// The container of the mission list, given the node the descent reaches at level 3: a SOAP 1.2
-// RPC reply names its result first, and the return value is the next element after it.
-const xmlNode *past_rpc_result(const xmlNode *level_three);
-// True when an examined entry, or an element of it that the arrival test reads (or, for an
-// arriving mission, that the dates and direction reports read), carries a mark of SOAP encoding:
-// a reference to a value written elsewhere, an array, or text in base64. Such values are not
-// where and what the reports take them to be.
-bool entry_encoded(const xmlDoc *document, const xmlNode *entry, bool arriving);
-// The same for the elements that the station report reads.
-bool stations_encoded(const xmlDoc *document, const xmlNode *mission);
-// After a scan that reported nothing, having examined nodes from first_examined on or none at
-// all: says so on standard error when the reply holds an arriving mission elsewhere, so that a
-// missed train never reads as a quiet board.
-void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
-                            const xmlNode *first_examined);
-
-// Once a program's reports are done: standard output is flushed, and reports that did not reach
-// it are said ("write error: REASON"), once, unless their reader went away, as that of `| head`
-// does.
-void flush_reports();
-
-// The program name for a usage line: as invoked, or the fallback when there is none.
-const char *program_name(int argc, char **argv, const char *fallback);

@@ -1,10 +1,7 @@
 // Faults on demand, for a program run with this library in LD_PRELOAD. Each is chosen by an
 // environment variable; counts start at 1 and run over the whole process.
 //
-//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc, realloc, mmap or page population
-//                             (madvise MADV_POPULATE_WRITE) of the program's own fails (ENOMEM);
-//                             the C library's own mmap calls are not seen
-//   QW_FAIL_MAPPING=N         the Nth mmap or page population alone fails (ENOMEM)
+//   QW_FAIL_ALLOCATION=N      the Nth malloc, calloc or realloc fails (ENOMEM)
 //   QW_SIGNAL_AT_ALLOCATION=N SIGTERM is raised at the Nth allocation
 //   QW_FAULT_CSV=PATH         the file the write faults below apply to (an absolute path)
 //   QW_FAIL_WRITE=N:ERRNO     the Nth write to it fails with that errno
@@ -17,7 +14,7 @@
 //                             place, as a rotation does
 //   QW_FAIL_TRUNCATE=ERRNO    every ftruncate of it fails with that errno, as on an append-only
 //                             file
-//   QW_FAULT_COUNTS=FILE      at exit, "ALLOCATIONS WRITES MAPPINGS\n" (the counts of the run)
+//   QW_FAULT_COUNTS=FILE      at exit, "ALLOCATIONS WRITES\n" (the counts of the run)
 //                             to FILE
 //
 // Nothing here may allocate: it sits under malloc itself.
@@ -30,7 +27,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -40,15 +36,12 @@ extern "C" {
 void *__libc_malloc(std::size_t size);
 void *__libc_calloc(std::size_t count, std::size_t size);
 void *__libc_realloc(void *block, std::size_t size);
-void *__mmap(void *address, std::size_t length, int protection, int flags, int descriptor,
-             off_t offset);
 }
 // NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 
 long allocations = 0;
-long mappings = 0;
 long csv_writes = 0;
 long csv_locks = 0;
 long csv_bytes = 0;
@@ -76,17 +69,6 @@ bool allocation_granted()
         std::raise(SIGTERM);
     }
     if (allocations == number_from("QW_FAIL_ALLOCATION")) {
-        errno = ENOMEM;
-        return false;
-    }
-    return true;
-}
-
-// False when this mapping, or this population of pages, is to fail.
-bool mapping_granted()
-{
-    ++mappings;
-    if (!allocation_granted() || mappings == number_from("QW_FAIL_MAPPING")) {
         errno = ENOMEM;
         return false;
     }
@@ -177,8 +159,7 @@ __attribute__((destructor)) void write_counts()
         return;
     }
     char counts[64];
-    const int length =
-        std::snprintf(counts, sizeof counts, "%ld %ld %ld\n", allocations, csv_writes, mappings);
+    const int length = std::snprintf(counts, sizeof counts, "%ld %ld\n", allocations, csv_writes);
     const int file = ::open(counts_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (file >= 0) {
         system_write(file, counts, static_cast<std::size_t>(length));
@@ -205,23 +186,6 @@ void *calloc(std::size_t count, std::size_t size)
 void *realloc(void *block, std::size_t size)
 {
     return allocation_granted() ? __libc_realloc(block, size) : nullptr;
-}
-
-void *mmap(void *address, std::size_t length, int protection, int flags, int descriptor,
-           off_t offset)
-{
-    if (!mapping_granted()) {
-        return MAP_FAILED;
-    }
-    return __mmap(address, length, protection, flags, descriptor, offset);
-}
-
-int madvise(void *address, std::size_t length, int advice)
-{
-    if (advice == MADV_POPULATE_WRITE && !mapping_granted()) {
-        return -1;
-    }
-    return static_cast<int>(::syscall(SYS_madvise, address, length, advice));
 }
 
 int flock(int descriptor, int operation)

@@ -1,5 +1,6 @@
-// Unit tests of the mission record functions: element text, the arrival test and the reports.
-#include "mission.h"
+// Unit tests of the mission record functions (element text, the arrival test, the reports) and
+// of the marks of SOAP encoding.
+#include "reply.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
@@ -95,91 +96,6 @@ TEST(ElementText, ReadsAsTheLibraryOnEveryDocumentOfTheSuite)
         }
     }
     EXPECT_GT(parsed, 20);
-}
-
-// The document as the library writes it back, parsed in a process of its own, on the programs'
-// allocator or on the library's default one; empty when it does not parse.
-std::string dump_in_child(const fs::path &path, bool programs_allocator)
-{
-    int pipe_ends[2];
-    EXPECT_EQ(::pipe(pipe_ends), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipe_ends[0]);
-        if (programs_allocator) {
-            watch_library_memory();
-        }
-        xmlSetGenericErrorFunc(nullptr, ignore_diagnostic);
-        xmlDoc *document = xmlParseFile(path.c_str());
-        if (document != nullptr) {
-            xmlChar *bytes = nullptr;
-            int size = 0;
-            xmlDocDumpMemory(document, &bytes, &size);
-            for (int written = 0; written < size;) {
-                const ssize_t part = ::write(pipe_ends[1], bytes + written, size - written);
-                if (part <= 0) {
-                    ::_exit(1);
-                }
-                written += static_cast<int>(part);
-            }
-        }
-        ::_exit(0);
-    }
-    ::close(pipe_ends[1]);
-    std::string dump;
-    char buffer[65536];
-    for (ssize_t part; (part = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;) {
-        dump.append(buffer, static_cast<std::size_t>(part));
-    }
-    ::close(pipe_ends[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << path;
-    return dump;
-}
-
-// Documents whose parse grows and moves blocks, up to blocks larger than the allocator's chunks.
-std::vector<fs::path> growing_documents(const fs::path &folder)
-{
-    const std::string megabytes(3 << 20, 'w');
-    std::string attributes;
-    std::string nested;
-    for (int number = 0; number < 3000; ++number) {
-        attributes += " a" + std::to_string(number) + "=\"" + std::to_string(number) + "\"";
-        nested += "<stationsDates>" + std::to_string(number) + "</stationsDates>";
-    }
-    const std::vector<std::string> contents = {
-        "<missions><stations><name>" + megabytes + "</name></stations></missions>",
-        "<missions><stationsDates><![CDATA[" + megabytes + "]]>&amp;" + megabytes.substr(0, 70000) +
-            "</stationsDates></missions>",
-        "<missions" + attributes + ">" + nested + "</missions>",
-    };
-    std::vector<fs::path> documents;
-    for (const std::string &content : contents) {
-        documents.push_back(folder / ("growing-" + std::to_string(documents.size()) + ".xml"));
-        std::ofstream(documents.back()) << content;
-    }
-    return documents;
-}
-
-// Where the programs' allocator puts the tree must change nothing of what the tree holds.
-TEST(ProgramsAllocator, BuildsTheSameTreeOnEveryDocumentOfTheSuite)
-{
-    const fs::path folder =
-        fs::temp_directory_path() / ("quaywatch-allocator-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    std::vector<fs::path> documents = suite_documents();
-    for (const fs::path &path : growing_documents(folder)) {
-        documents.push_back(path);
-    }
-    int compared = 0;
-    for (const fs::path &path : documents) {
-        const std::string library_default = dump_in_child(path, false);
-        EXPECT_EQ(dump_in_child(path, true), library_default) << path;
-        compared += library_default.empty() ? 0 : 1;
-    }
-    fs::remove_all(folder);
-    EXPECT_GT(compared, 20);
 }
 
 TEST(ElementText, ReadsAsTheLibraryOnEntitiesCdataAndEmptyPieces)

@@ -1,6 +1,6 @@
 // quaywatch2 docname: reports the mission of a single-mission document when its train is at
 // the platform.
-#include "mission.h"
+#include "reply.h"
 
 #include <cstdio>
 

@@ -2,7 +2,7 @@
 // elsewhere and point to it, send repeated values as an array of items, or send text in base64.
 // Read where the reports look, such values come out empty, short or garbled, so a reply that
 // carries them is refused rather than logged wrong.
-#include "mission.h"
+#include "reply.h"
 
 #include <cstring>
 

@@ -1,5 +1,6 @@
-// The document intake shared by every program, each with its own messages.
-#include "mission.h"
+// The intake of a document, shared by every program, each with its own messages, and what each
+// program's start and end do to its process.
+#include "reply.h"
 
 #include <libxml/parser.h>
 
@@ -34,15 +35,24 @@ DocumentPtr intake_document(const char *docname, const char *root_name,
         write_diagnostic(parse_failure);
         return document;
     }
-    const xmlNode *root = xmlDocGetRootElement(document.get());
-    if (root == nullptr) {
-        write_diagnostic("empty document\n");
-        document.reset();
-    } else if (!name_is(root, root_name)) {
-        write_diagnostic(wrong_type);
+    if (!root_accepted(document.get(), root_name, wrong_type)) {
         document.reset();
     }
     return document;
+}
+
+bool root_accepted(const xmlDoc *document, const char *root_name, std::string_view wrong_type)
+{
+    const xmlNode *root = xmlDocGetRootElement(document);
+    if (root == nullptr) {
+        write_diagnostic("empty document\n");
+        return false;
+    }
+    if (!name_is(root, root_name)) {
+        write_diagnostic(wrong_type);
+        return false;
+    }
+    return true;
 }
 
 void flush_reports()

@@ -1,6 +1,6 @@
 // A service that cannot answer says so with a Fault, the first element of the reply's Body; such
 // a reply holds no board, and reading it as one would pass the failure off as a quiet platform.
-#include "mission.h"
+#include "reply.h"
 
 namespace {
 

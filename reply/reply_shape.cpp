@@ -1,7 +1,7 @@
 // What lies around a reply's mission list: a SOAP Header that the descent passes over, the
 // result name of a SOAP 1.2 RPC reply, and the arriving mission that a reply of another layout
 // holds where the descent never looks.
-#include "mission.h"
+#include "reply.h"
 
 #include <cstring>
 
@@ -30,11 +30,42 @@ const xmlNode *after_subtree(const xmlNode *node, const xmlNode *top, const xmlN
     return nullptr;
 }
 
+bool is_soap_header(const xmlNode *node)
+{
+    return node != nullptr && is_element_named(node, "Header");
+}
+
+bool is_rpc_result(const xmlNode *node)
+{
+    return node != nullptr && is_element_named(node, "result") && node->ns != nullptr &&
+           node->ns->href != nullptr &&
+           std::strcmp(reinterpret_cast<const char *>(node->ns->href), soap_rpc) == 0;
+}
+
 } // namespace
+
+const xmlNode *next_level(const xmlNode *node, bool indented)
+{
+    if (node == nullptr || node->children == nullptr) {
+        return nullptr;
+    }
+    return indented ? node->children->next : node->children;
+}
+
+const xmlNode *mission_list_container(const xmlNode *root, bool indented, bool &settled)
+{
+    const xmlNode *level_one = next_level(root, indented);
+    const xmlNode *descent = past_header(level_one);
+    settled = !(descent == level_one && is_soap_header(level_one));
+    const xmlNode *level_three = next_level(next_level(descent, indented), indented);
+    const xmlNode *container = past_rpc_result(level_three);
+    settled = settled && !(container == level_three && is_rpc_result(level_three));
+    return container;
+}
 
 const xmlNode *past_header(const xmlNode *level_one)
 {
-    if (level_one == nullptr || !is_element_named(level_one, "Header")) {
+    if (!is_soap_header(level_one)) {
         return level_one;
     }
     for (const xmlNode *sibling = level_one->next; sibling != nullptr; sibling = sibling->next) {
@@ -47,11 +78,7 @@ const xmlNode *past_header(const xmlNode *level_one)
 
 const xmlNode *past_rpc_result(const xmlNode *level_three)
 {
-    const bool rpc_result =
-        level_three != nullptr && is_element_named(level_three, "result") &&
-        level_three->ns != nullptr && level_three->ns->href != nullptr &&
-        std::strcmp(reinterpret_cast<const char *>(level_three->ns->href), soap_rpc) == 0;
-    if (!rpc_result) {
+    if (!is_rpc_result(level_three)) {
         return level_three;
     }
     for (const xmlNode *sibling = level_three->next; sibling != nullptr; sibling = sibling->next) {
@@ -81,12 +108,4 @@ bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode 
         node = after_subtree(node, root, first_examined);
     }
     return false;
-}
-
-void report_arrival_outside(const xmlDoc *document, const xmlNode *root,
-                            const xmlNode *first_examined)
-{
-    if (arrival_outside(document, root, first_examined)) {
-        write_diagnostic("arriving mission outside the mission list\n");
-    }
 }

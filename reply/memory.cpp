@@ -1,0 +1,60 @@
+// Whether the XML library ever ran out of memory. The library allocates through these functions,
+// so that an allocation it could not make is known even where it carries on without it: a parse
+// that lost memory can hand back a truncated tree as if it were whole. The library's callbacks
+// leave no room for a context, so what they note is kept here, for the one run of the process.
+#include "reply.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+bool allocation_failed = false;
+
+void *watched(void *block, std::size_t size)
+{
+    if (block == nullptr && size != 0) {
+        allocation_failed = true;
+    }
+    return block;
+}
+
+void *watched_malloc(std::size_t size)
+{
+    return watched(std::malloc(size), size);
+}
+
+void *watched_realloc(void *block, std::size_t size)
+{
+    return watched(std::realloc(block, size), size);
+}
+
+char *watched_strdup(const char *text)
+{
+    return static_cast<char *>(watched(::strdup(text), 1));
+}
+
+void release(void *block)
+{
+    std::free(block);
+}
+
+} // namespace
+
+void watch_library_memory()
+{
+    xmlMemSetup(release, watched_malloc, watched_realloc, watched_strdup);
+}
+
+bool library_memory_failed()
+{
+    return allocation_failed;
+}
+
+void require_library_memory()
+{
+    if (allocation_failed) {
+        throw std::bad_alloc();
+    }
+}

@@ -43,7 +43,8 @@ struct Given {
 };
 
 // One reading, its standard streams taken into files for the while.
-template <typename Reading> Given run(Reading reading, const std::string &document, bool per_station)
+template <typename Reading>
+Given run(Reading reading, const std::string &document, bool per_station)
 {
     const std::string out_path = scratch_path(".out");
     const std::string err_path = scratch_path(".err");
@@ -89,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (streaming.outcome != whole.outcome || streaming.out != whole.out ||
             streaming.err != whole.err || streaming.csv != whole.csv) {
             std::fprintf(stderr, "the readings differ (%s): outcome %d and %d\n",
-                         per_station ? "per station" : "console", static_cast<int>(streaming.outcome),
-                         static_cast<int>(whole.outcome));
+                         per_station ? "per station" : "console",
+                         static_cast<int>(streaming.outcome), static_cast<int>(whole.outcome));
             std::fprintf(stderr, "streaming out:\n%s\nerr:\n%s\nwhole out:\n%s\nerr:\n%s\n",
                          streaming.out.c_str(), streaming.err.c_str(), whole.out.c_str(),
                          whole.err.c_str());

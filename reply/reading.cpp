@@ -10,6 +10,8 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
+#include <climits>
+
 namespace {
 
 using ParserPtr = std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)>;
@@ -22,6 +24,8 @@ struct ReplyReading {
     // None: quaywatch's reading, every arriving mission on the console. Given: the per-station
     // reading, the first arriving mission on the console and as a record for this file.
     const char *csvname;
+    // Read for a SOAP fault alone: nothing else is reported, nor said.
+    bool fault_only = false;
     // The list's container, once the walk down to it is settled.
     xmlNode *container = nullptr;
     // The container has closed, and all its entries are consumed.
@@ -72,7 +76,7 @@ void report_mission(ReplyReading &reading, const xmlNode *mission)
 // arriving mission, and a reply found in SOAP encoding is refused whatever comes after.
 void examine(ReplyReading &reading, const xmlNode *entry)
 {
-    if (reading.encoded || (reading.reported && reading.csvname != nullptr)) {
+    if (reading.fault_only || reading.encoded || (reading.reported && reading.csvname != nullptr)) {
         return;
     }
     reading.examined = true;
@@ -257,8 +261,23 @@ Outcome outcome_of_board(ReplyReading &reading, const xmlDoc *document, const xm
     return Outcome::no_train;
 }
 
+Outcome outcome_of_fault(const xmlDoc *document)
+{
+    const xmlNode *root = xmlDocGetRootElement(document);
+    const xmlNode *fault =
+        root != nullptr && name_is(root, "Envelope") ? service_fault(root) : nullptr;
+    if (fault == nullptr) {
+        return Outcome::refused_document;
+    }
+    report_service_fault(document, fault);
+    return Outcome::fault;
+}
+
 Outcome outcome_of_reply(ReplyReading &reading, const xmlDoc *document)
 {
+    if (reading.fault_only) {
+        return outcome_of_fault(document);
+    }
     if (!root_accepted(document, "Envelope", "document of the wrong type\n")) {
         return Outcome::refused_document;
     }
@@ -273,7 +292,75 @@ Outcome outcome_of_reply(ReplyReading &reading, const xmlDoc *document)
     return outcome_of_board(reading, document, root);
 }
 
+void ignore_diagnostic(void * /*context*/, xmlError * /*error*/)
+{
+}
+
+// The parse and the reading that every reply goes through, whatever it is read from.
+Outcome read_parsed(xmlParserCtxt *parser, const char *csvname, bool fault_only)
+{
+    if (parser == nullptr) {
+        if (!fault_only) {
+            write_diagnostic("document not parsed successfully\n");
+        }
+        return Outcome::refused_document;
+    }
+    ReplyReading reading{.parser = parser, .csvname = csvname, .fault_only = fault_only};
+    parser->_private = &reading;
+    parser->sax->endElementNs = element_ended;
+    if (fault_only) {
+        parser->sax->serror = ignore_diagnostic;
+    }
+    xmlParseDocument(parser);
+    // The parser leaves its document to its caller.
+    const DocumentPtr document(parser->myDoc, &xmlFreeDoc);
+    if (!document || parser->wellFormed == 0 || library_memory_failed()) {
+        if (!fault_only) {
+            write_diagnostic("document not parsed successfully\n");
+        }
+        return Outcome::refused_document;
+    }
+    Outcome outcome = Outcome::out_of_memory;
+    const bool completed =
+        reports_completed([&] { outcome = outcome_of_reply(reading, document.get()); });
+    flush_reports();
+    return completed ? outcome : Outcome::out_of_memory;
+}
+
+// A parse of bytes in memory, whose diagnostics name them as given.
+ParserPtr memory_parser(std::string_view reply, const char *reply_name)
+{
+    if (reply.size() > static_cast<std::size_t>(INT_MAX)) {
+        return {nullptr, &xmlFreeParserCtxt};
+    }
+    ParserPtr parser(xmlCreateMemoryParserCtxt(reply.data(), static_cast<int>(reply.size())),
+                     &xmlFreeParserCtxt);
+    if (parser && parser->input != nullptr && parser->input->filename == nullptr) {
+        parser->input->filename = reinterpret_cast<const char *>(
+            xmlStrdup(reinterpret_cast<const xmlChar *>(reply_name)));
+    }
+    return parser;
+}
+
 } // namespace
+
+Outcome read_reply(const char *docname, const char *csvname)
+{
+    const ParserPtr parser(xmlCreateFileParserCtxt(docname), &xmlFreeParserCtxt);
+    return read_parsed(parser.get(), csvname, false);
+}
+
+Outcome read_reply_in_memory(std::string_view reply, const char *reply_name, const char *csvname)
+{
+    const ParserPtr parser = memory_parser(reply, reply_name);
+    return read_parsed(parser.get(), csvname, false);
+}
+
+Outcome read_fault_in_memory(std::string_view reply, const char *reply_name)
+{
+    const ParserPtr parser = memory_parser(reply, reply_name);
+    return read_parsed(parser.get(), nullptr, true);
+}
 
 int exit_status(Outcome outcome)
 {
@@ -285,28 +372,4 @@ int exit_status(Outcome outcome)
     default:
         return 1;
     }
-}
-
-Outcome read_reply(const char *docname, const char *csvname)
-{
-    const ParserPtr parser(xmlCreateFileParserCtxt(docname), &xmlFreeParserCtxt);
-    if (!parser) {
-        write_diagnostic("document not parsed successfully\n");
-        return Outcome::refused_document;
-    }
-    ReplyReading reading{.parser = parser.get(), .csvname = csvname};
-    parser->_private = &reading;
-    parser->sax->endElementNs = element_ended;
-    xmlParseDocument(parser.get());
-    // The parser leaves its document to its caller.
-    const DocumentPtr document(parser->myDoc, &xmlFreeDoc);
-    if (!document || parser->wellFormed == 0 || library_memory_failed()) {
-        write_diagnostic("document not parsed successfully\n");
-        return Outcome::refused_document;
-    }
-    Outcome outcome = Outcome::out_of_memory;
-    const bool completed =
-        reports_completed([&] { outcome = outcome_of_reply(reading, document.get()); });
-    flush_reports();
-    return completed ? outcome : Outcome::out_of_memory;
 }

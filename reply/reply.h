@@ -29,6 +29,12 @@ int exit_status(Outcome outcome);
 // a record appended to csvname. Nothing is printed or appended before the whole document has
 // parsed; every message is said on standard error.
 Outcome read_reply(const char *docname, const char *csvname);
+// The same reading of a reply held in memory, whose diagnostics name it reply_name.
+Outcome read_reply_in_memory(std::string_view reply, const char *reply_name, const char *csvname);
+// A reply in memory read for its SOAP fault alone, as an HTTP error may carry one: the fault is
+// said and Outcome::fault given; anything else gives Outcome::refused_document, and nothing is
+// said, the library's diagnostics included.
+Outcome read_fault_in_memory(std::string_view reply, const char *reply_name);
 
 // A fixed message on standard error, as raw bytes of its own length.
 void write_diagnostic(std::string_view message);

@@ -9,6 +9,8 @@ command -v cmake >/dev/null 2>&1 || missing cmake cmake
 command -v ninja >/dev/null 2>&1 || missing ninja ninja-build
 command -v c++ >/dev/null 2>&1 || missing "a C++ compiler" g++
 [ -f /usr/include/libxml2/libxml/parser.h ] || missing "the libxml2 headers" libxml2-dev
+[ -f /usr/include/x86_64-linux-gnu/curl/curl.h ] || [ -f /usr/include/curl/curl.h ] ||
+    missing "the libcurl headers" libcurl4-openssl-dev
 if [ "${1:-}" = test ]; then
     [ -f /usr/include/gtest/gtest.h ] || missing GoogleTest libgtest-dev
 fi

@@ -27,10 +27,13 @@ units=$(find "$stage" -path '*/systemd/system/*' -type f | sort)
 [ "$(basename -a $units | tr '\n' ' ')" = "quaywatch-log@.service quaywatch-log@.timer " ] ||
     { echo "the systemd units are not installed: $units"; exit 1; }
 diff -u "$scratch/expected-contents" "$scratch/contents"
-# The installed logger sends the installed request, and its unit runs the installed logger.
-grep -qx "default_request=$prefix/share/quaywatch/request.xml" "$root/bin/quaywatch-log" ||
-    { echo "the installed quaywatch-log does not name the installed request"; exit 1; }
-grep -q "^ExecStart=$prefix/bin/quaywatch-log -c /etc/quaywatch/%i.conf$" \
+# The installed logger finds the installed request (so that only the fetch fails, with nobody
+# at the address), and its unit runs the installed logger.
+status=0
+"$root/bin/quaywatch-log" http://127.0.0.1:1/board "$scratch/log.csv" 2>"$scratch/logger-errors" ||
+    status=$?
+[ "$status" = 2 ] || { echo "the installed quaywatch-log gave status $status:"; cat "$scratch/logger-errors"; exit 1; }
+grep -q '^ExecStart='"$prefix"'/bin/quaywatch-log -c "${CREDENTIALS_DIRECTORY}/board.conf"$' \
     "$(echo "$units" | grep 'service$')" ||
     { echo "the installed unit does not run the installed quaywatch-log"; exit 1; }
 

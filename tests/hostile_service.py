@@ -1,0 +1,172 @@
+"""A hostile HTTP service of our own, for the logger's tests, on Python's standard library.
+
+    hostile_service.py PORT_FILE
+
+Listens on 127.0.0.1 on a port the kernel picks, writes that port to PORT_FILE (a FIFO, so that
+the test waits on it rather than sleeping) and serves until it is stopped. Each path is one way
+a service, or whoever stands in its place, can answer a POST:
+
+    /board            the board, compact: one train at the platform
+    /chunked          the same, in chunks
+    /gzip             the same, compressed
+    /bomb             a compressed reply of a megabyte that decodes to a gigabyte
+    /cut-before       the board cut short before its closing tag, the connection closed
+    /cut-after        the whole board, but fewer bytes than the length announced
+    /cut-chunked      the board in chunks, without the last one
+    /status-NNN       the board with HTTP status NNN (302, 404, 500, 503)
+    /fault            a SOAP fault, with HTTP status 500
+    /fault-carriage-return  a SOAP fault whose text holds a carriage return
+    /escapes          a reply with terminal escape sequences, which no XML may hold
+    /html             an HTML page with HTTP status 200
+    /spoof            the board, its namespace named with the logger's own words of refusal
+    /drip             the board a byte at a time, slower than any time-out of the tests
+"""
+
+import gzip
+import socket
+import sys
+import threading
+import time
+import zlib
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+BOARD = (
+    '<?xml version="1.0" encoding="UTF-8"?>\n'
+    '<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body>'
+    '<getBoardResponse xmlns="{namespace}"><getBoardResult>'
+    '<missions><stationsMessages>Train parti</stationsMessages><stations><name>Hollin Cross</name>'
+    '</stations><stationsDates>2026-12-09T06:58:00</stationsDates><direction><name>Hollin Cross'
+    '</name><sens>R</sens></direction></missions>'
+    '<missions><stationsMessages>Train \u00e0 quai</stationsMessages><stations><name>Orrin Bridge'
+    '</name><name>Vellacombe</name></stations><stationsDates>2026-12-09T07:04:00</stationsDates>'
+    '<stationsDates>2026-12-09T07:05:00</stationsDates><direction><name>Vellacombe</name>'
+    '<sens>A</sens></direction></missions>'
+    '</getBoardResult></getBoardResponse></soap:Body></soap:Envelope>\n')
+FAULT = (
+    '<?xml version="1.0" encoding="UTF-8"?>\n'
+    '<soap:Envelope xmlns:soap="http://schemas.xmlsoap.org/soap/envelope/"><soap:Body><soap:Fault>'
+    '<faultcode>soap:Server</faultcode><faultstring>{text}</faultstring></soap:Fault></soap:Body>'
+    '</soap:Envelope>\n')
+
+
+def board(namespace="urn:example:board"):
+    return BOARD.format(namespace=namespace).encode()
+
+
+def bomb():
+    """About a megabyte of gzip that decodes to a gigabyte of spaces inside an element."""
+    compressor = zlib.compressobj(9, zlib.DEFLATED, 31)
+    spaces = b" " * (1 << 20)
+    body = [compressor.compress(b'<?xml version="1.0"?>\n<Envelope>')]
+    body += [compressor.compress(spaces) for _ in range(1024)]
+    body.append(compressor.flush())
+    return b"".join(body)
+
+
+BOMB = None
+BOMB_LOCK = threading.Lock()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *arguments):
+        pass
+
+    def send(self, status, body, content_type="text/xml; charset=utf-8", headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def send_chunks(self, body, last=True):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml; charset=utf-8")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        for start in range(0, len(body), 97):
+            piece = body[start:start + 97]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+        if last:
+            self.wfile.write(b"0\r\n\r\n")
+        self.close_connection = True
+
+    def send_cut(self, body, announced):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml; charset=utf-8")
+        self.send_header("Content-Length", str(announced))
+        self.end_headers()
+        self.wfile.write(body)
+        self.wfile.flush()
+        self.connection.shutdown(socket.SHUT_RDWR)
+        self.close_connection = True
+
+    def drip(self, body):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml; charset=utf-8")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        try:
+            for byte in body[:100]:
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+                time.sleep(0.2)
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        self.rfile.read(length)
+        path = self.path
+        whole = board()
+        if path == "/board":
+            self.send(200, whole)
+        elif path == "/chunked":
+            self.send_chunks(whole)
+        elif path == "/gzip":
+            self.send(200, gzip.compress(whole), headers=[("Content-Encoding", "gzip")])
+        elif path == "/bomb":
+            global BOMB
+            with BOMB_LOCK:
+                if BOMB is None:
+                    BOMB = bomb()
+            self.send(200, BOMB, headers=[("Content-Encoding", "gzip")])
+        elif path == "/cut-before":
+            self.send_cut(whole[:whole.index(b"</soap:Body>")], len(whole))
+        elif path == "/cut-after":
+            self.send_cut(whole, len(whole) + 100)
+        elif path == "/cut-chunked":
+            self.send_chunks(whole, last=False)
+        elif path.startswith("/status-"):
+            status = int(path[len("/status-"):])
+            self.send(status, whole, headers=[("Location", "/board")] if status == 302 else [])
+        elif path == "/fault":
+            self.send(500, FAULT.format(text="Unknown board").encode())
+        elif path == "/fault-carriage-return":
+            self.send(500, FAULT.format(text="Board closed&#13;now").encode())
+        elif path == "/escapes":
+            self.send(200, FAULT.format(text="Board \x1b[31mclosed\x1b[0m").encode())
+        elif path == "/html":
+            self.send(200, b"<html><body><p>Service closed<br></body></html>\n", "text/html")
+        elif path == "/spoof":
+            self.send(200, board("urn:no mission list in document"))
+        elif path == "/drip":
+            self.drip(whole)
+        else:
+            self.send(404, b"no such board\n", "text/plain")
+
+
+def main():
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    with open(sys.argv[1], "w") as port_file:
+        port_file.write(str(server.server_port))
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -15,7 +15,8 @@ a service, or whoever stands in its place, can answer a POST:
     /cut-chunked      the board in chunks, without the last one
     /status-NNN       the board with HTTP status NNN (302, 404, 500, 503)
     /fault            a SOAP fault, with HTTP status 500
-    /fault-carriage-return  a SOAP fault whose text holds a carriage return
+    /fault-carriage-return  a SOAP fault whose text holds a carriage return, a DEL and a C1
+                      control that some terminals take for an escape
     /escapes          a reply with terminal escape sequences, which no XML may hold
     /html             an HTML page with HTTP status 200
     /spoof            the board, its namespace named with the logger's own words of refusal
@@ -147,7 +148,7 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/fault":
             self.send(500, FAULT.format(text="Unknown board").encode())
         elif path == "/fault-carriage-return":
-            self.send(500, FAULT.format(text="Board closed&#13;now").encode())
+            self.send(500, FAULT.format(text="Board closed&#13;now&#127;&#155;[31m").encode())
         elif path == "/escapes":
             self.send(200, FAULT.format(text="Board \x1b[31mclosed\x1b[0m").encode())
         elif path == "/html":

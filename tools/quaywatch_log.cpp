@@ -95,17 +95,24 @@ ssize_t write_escaped(void * /*cookie*/, const char *bytes, std::size_t size)
         }
         filled = 0;
     };
+    // C1 controls come in UTF-8 as C2 80 to C2 9F; some terminals take them as escapes too.
+    bool c1_control = false;
     for (std::size_t index = 0; index < size; ++index) {
         const auto byte = static_cast<unsigned char>(bytes[index]);
         if (filled + 4 > escaped.size()) {
             flush();
         }
-        if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f) {
+        const bool c1_lead = byte == 0xc2 && index + 1 < size &&
+                             static_cast<unsigned char>(bytes[index + 1]) >= 0x80 &&
+                             static_cast<unsigned char>(bytes[index + 1]) <= 0x9f;
+        if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f || c1_lead ||
+            c1_control) {
             filled += static_cast<std::size_t>(
                 std::snprintf(escaped.data() + filled, 5, "\\x%02x", static_cast<unsigned>(byte)));
         } else {
             escaped[filled++] = static_cast<char>(byte);
         }
+        c1_control = c1_lead;
     }
     flush();
     return static_cast<ssize_t>(size);

@@ -67,10 +67,13 @@ def check_output(name, command, expected, scratch, status=1, csv=None, expected_
     return True
 
 
-def measure(commands, small_pages, rounds, cold_rounds=0, pause=0.0):
+def measure(commands, small_pages, rounds, cold_rounds=0, pause=0.0, only_after_itself=(), warm_up=True):
     """commands: name -> (argv, csv path to remove first, or None, timed cold too). Gives name ->
     preconditioning -> list of results, one per round after a warm-up round; the first
-    cold_rounds rounds also time the commands so marked cold, each after a pause."""
+    cold_rounds rounds also time the commands so marked cold, each after a pause. The commands
+    named in only_after_itself (the peers, whose fastest is what counts) are timed that way alone.
+    Without warm_up (large files, which the checks of their output have just read) every round
+    counts."""
     results = {name: {pre: [] for pre in PRECONDITIONINGS} for name in commands}
     names = list(commands)
 
@@ -82,7 +85,8 @@ def measure(commands, small_pages, rounds, cold_rounds=0, pause=0.0):
         if counted:
             results[name][pre].append(result)
 
-    for round_index in range(rounds + 1):
+    first = 0 if warm_up else 1
+    for round_index in range(first, rounds + 1):
         order = names if round_index % 2 == 0 else list(reversed(names))
         counted = round_index > 0
         if counted and round_index <= cold_rounds:
@@ -93,8 +97,9 @@ def measure(commands, small_pages, rounds, cold_rounds=0, pause=0.0):
             # The memory of the last cold run is handed back before the others start.
             time.sleep(pause)
         for name in order:
-            run_measured(small_pages)
-            timed(name, "after the floor", counted)
+            if name not in only_after_itself:
+                run_measured(small_pages)
+                timed(name, "after the floor", counted)
             timed(name, "after itself", counted)
     return results
 
@@ -185,7 +190,7 @@ def main():
     parser.add_argument("--cold-rounds", type=int, default=2, help="rounds that also time cold runs")
     parser.add_argument("--pause", type=float, default=3.0, help="seconds of quiet before a cold run")
     parser.add_argument("--sizes", default="0.02,1,10,100")
-    parser.add_argument("--batch", type=int, default=500)
+    parser.add_argument("--batch", type=int, default=250)
     parser.add_argument("--raw", help="also write every timed run's figures to this JSON file")
     parser.add_argument("--no-gigabyte", dest="gigabyte", action="store_false",
                         help="leave out the quiet board of 1 GB")
@@ -205,7 +210,7 @@ def main():
     started = time.perf_counter()
     # Where a run is cheap, more rounds steady the medians against the host's noise.
     rounds_at = lambda size: arguments.rounds * (1 if size >= 100 else 2 if size >= 10 else
-                                                 4 if size >= 1 else 8)
+                                                 3 if size >= 1 else 6)
     cold_rounds_at = lambda size: min(arguments.cold_rounds, rounds_at(size))
     print("quaywatch benchmark: %s rounds after a warm-up at %s (the first %s of them also cold, after %g s of "
           "quiet), %d cores; CPU time = user + sys"
@@ -258,7 +263,8 @@ def main():
             for name in peers(indented):
                 all_correct &= check_output("%s %s" % (name, label), commands[name][0], dates, scratch, None)
 
-            results = measure(commands, [floor, indented], rounds_at(size), cold_rounds_at(size), arguments.pause)
+            results = measure(commands, [floor, indented], rounds_at(size), cold_rounds_at(size), arguments.pause,
+                              only_after_itself=set(peers(indented)), warm_up=size < 100)
             raw[label] = results
             print("\n%s (%d bytes indented, %d compact)" % (label, os.path.getsize(indented),
                                                             os.path.getsize(compact)))
@@ -346,10 +352,10 @@ def run_batch(arguments, tool, floor, generate, scratch, peers, targets, raw):
     for name, (command, _, _) in peers("").items():
         if name != "python iterparse":
             commands[name] = (xargs(listing, command[:-1]), None, False)
-    rounds = 2
+    rounds = 3
     # One small-page process is enough to leave the machine as a plain parse does.
-    results = measure(commands, [floor, os.path.join(folder, "reply-0000-indented.xml")], rounds, rounds,
-                      arguments.pause)
+    results = measure(commands, [floor, os.path.join(folder, "reply-0000-indented.xml")], rounds, 2,
+                      arguments.pause, only_after_itself={name for name in commands if name.startswith("xml")})
     raw["batch"] = results
     print("\nbatch: %d replies of 20 KB, one process each, xargs -P 2 (%d rounds; the Python peer left out)"
           % (arguments.batch, rounds))
@@ -386,14 +392,14 @@ def run_quiet_board(arguments, tool, floor, generate, scratch, targets, raw):
     """A board with no train at the platform: the one run in which the tools also search the rest
     of the reply for an arriving mission outside the list. What that costs at the largest size
     against the floor and in instructions (callgrind, the search alone against the whole run) at
-    10 MB; then a reply of 1 GB, which the floor is not run on (its tree would take some 11 GB):
+    1 MB; then a reply of 1 GB, which the floor is not run on (its tree would take some 11 GB):
     its peak RSS, and its CPU per megabyte against that at the largest size."""
     size = max(float(size) for size in arguments.sizes.split(","))
     label = size_label(size)
     correct = True
     files = {}
     for layout in ("indented", "compact"):
-        for megabytes in (size, 10):
+        for megabytes in (size, 1):
             path = os.path.join(scratch, "quiet-%s-%g.xml" % (layout, megabytes))
             subprocess.run([generate, "--layout", layout, "--megabytes", str(megabytes), "--arriving", "0",
                             "--seed", "7", "--output", path], check=True)
@@ -407,7 +413,7 @@ def run_quiet_board(arguments, tool, floor, generate, scratch, targets, raw):
     }
     for name in ("quaywatch", "quaywatch_per_station"):
         correct &= check_output("%s, %s quiet board" % (name, label), commands[name][0], b"", scratch)
-    results = measure(commands, [floor, files["indented", size]], max(2, arguments.rounds))
+    results = measure(commands, [floor, files["indented", size]], max(2, arguments.rounds), warm_up=False)
     raw["quiet board"] = results
     print("\nquiet board, %s: no train at the platform, so the rest of the reply is searched too" % label)
     for name in ("quaywatch", "quaywatch_per_station"):
@@ -417,14 +423,14 @@ def run_quiet_board(arguments, tool, floor, generate, scratch, targets, raw):
             median(results, name, "rss", "after itself")))
     if shutil.which("valgrind"):
         for name, layout in (("quaywatch", "indented"), ("quaywatch_per_station", "compact")):
-            command = [tool(name), files[layout, 10]] + ([csv] if layout == "compact" else [])
+            command = [tool(name), files[layout, 1]] + ([csv] if layout == "compact" else [])
             whole = instructions(command)
             search = instructions(command, ["--toggle-collect=*arrival_outside*"])
-            print("  %-24s 10 MB: the search %d of %d instructions (%.4f%%)" % (
+            print("  %-24s 1 MB: the search %d of %d instructions (%.4f%%)" % (
                 name, search, whole, 100.0 * search / whole))
     if arguments.gigabyte:
         for layout in ("indented", "compact"):
-            os.remove(files[layout, 10])
+            os.remove(files[layout, 1])
         correct &= run_gigabyte(arguments, tool, generate, scratch, targets, raw, files, size)
     return correct
 
@@ -443,7 +449,7 @@ def run_gigabyte(arguments, tool, generate, scratch, targets, raw, files, size):
         correct &= check_output("%s, 1 GB quiet board" % name, command, b"", scratch)
         gigabyte, at_size = "%s, 1 GB" % name, "%s, %s" % (name, size_label(size))
         results = measure({gigabyte: (command, csv, True), at_size: (smaller, csv, True)},
-                          smaller, 1, 1, arguments.pause)
+                          smaller, 2, 2, arguments.pause, warm_up=False)
         raw["quiet board, 1 GB, " + name] = results
         peak = small_peak_rss(command, runs=1)
         print("\nquiet board, 1 GB, %s: CPU %.2f s cold, %.2f after itself; %.1f MiB peak RSS" % (

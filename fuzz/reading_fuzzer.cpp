@@ -1,8 +1,12 @@
 // Puts arbitrary bytes through both readings of a reply, the one that streams and the whole-tree
-// reference, once as quaywatch reads it and once as quaywatch_per_station does, and stops on the
-// first input on which they differ in anything they give: outcome, standard output, standard
-// error (the library's diagnostics included) or CSV bytes.
+// reference, as quaywatch reads it and as quaywatch_per_station does, and stops on the first
+// input on which they differ in anything they give: outcome, standard output, standard error
+// (the library's diagnostics included) or CSV bytes. Bytes that parse are also laid out once
+// indented, for quaywatch, and once compact, for quaywatch_per_station, so that every input is
+// a reply of the layout each tool reads.
 #include "reply.h"
+
+#include <libxml/parser.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +37,25 @@ std::string read_file(const std::string &path)
         std::fclose(file);
     }
     return content;
+}
+
+// The document laid out again, indented or compact; empty when the bytes do not parse.
+std::string laid_out(const std::uint8_t *data, std::size_t size, bool indented)
+{
+    const DocumentPtr document(xmlReadMemory(reinterpret_cast<const char *>(data),
+                                             static_cast<int>(size), nullptr, nullptr,
+                                             XML_PARSE_NOBLANKS | XML_PARSE_NOERROR |
+                                                 XML_PARSE_NOWARNING | XML_PARSE_NONET),
+                               &xmlFreeDoc);
+    if (!document) {
+        return {};
+    }
+    xmlChar *bytes = nullptr;
+    int length = 0;
+    xmlDocDumpFormatMemory(document.get(), &bytes, &length, indented ? 1 : 0);
+    std::string text(reinterpret_cast<const char *>(bytes), length > 0 ? length : 0);
+    xmlFree(bytes);
+    return text;
 }
 
 struct Given {
@@ -73,29 +96,45 @@ Given run(Reading reading, const std::string &document, bool per_station)
     return given;
 }
 
+// Both readings of one document by one tool; aborts where they differ.
+void compare_readings(const std::string &document, bool per_station)
+{
+    const Given streaming = run(read_reply, document, per_station);
+    const Given whole = run(reference_read_reply, document, per_station);
+    if (streaming.outcome != whole.outcome || streaming.out != whole.out ||
+        streaming.err != whole.err || streaming.csv != whole.csv) {
+        std::fprintf(stderr, "the readings differ (%s): outcome %d and %d\n",
+                     per_station ? "per station" : "console", static_cast<int>(streaming.outcome),
+                     static_cast<int>(whole.outcome));
+        std::abort();
+    }
+}
+
+bool write_file(const std::string &path, const void *bytes, std::size_t size)
+{
+    std::FILE *file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fwrite(bytes, 1, size, file);
+    std::fclose(file);
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string document = scratch_path(".xml");
-    std::FILE *file = std::fopen(document.c_str(), "wb");
-    if (file == nullptr) {
+    if (size > 1 << 20 || !write_file(document, data, size)) {
         return 0;
     }
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-    for (const bool per_station : {false, true}) {
-        const Given streaming = run(read_reply, document, per_station);
-        const Given whole = run(reference_read_reply, document, per_station);
-        if (streaming.outcome != whole.outcome || streaming.out != whole.out ||
-            streaming.err != whole.err || streaming.csv != whole.csv) {
-            std::fprintf(stderr, "the readings differ (%s): outcome %d and %d\n",
-                         per_station ? "per station" : "console",
-                         static_cast<int>(streaming.outcome), static_cast<int>(whole.outcome));
-            std::fprintf(stderr, "streaming out:\n%s\nerr:\n%s\nwhole out:\n%s\nerr:\n%s\n",
-                         streaming.out.c_str(), streaming.err.c_str(), whole.out.c_str(),
-                         whole.err.c_str());
-            std::abort();
+    compare_readings(document, false);
+    compare_readings(document, true);
+    for (const bool indented : {true, false}) {
+        const std::string reply = laid_out(data, size, indented);
+        if (!reply.empty() && write_file(document, reply.data(), reply.size())) {
+            compare_readings(document, !indented);
         }
     }
     std::remove(document.c_str());

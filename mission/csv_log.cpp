@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,36 +18,22 @@ constexpr int open_attempts = 8;
 
 void say_not_appended(const char *csvname, const char *reason)
 {
-    std::fprintf(stderr, "record not appended to %s: %s\n", csvname, reason);
+    write_diagnostic(std::string("record not appended to ") + csvname + ": " + reason + "\n");
 }
 
 // The signals that end a process by default and that anyone may send at any moment. Held back
 // while the lock is held, they take effect once the log is closed, so none of them can cut a
-// record; while the run waits for the lock they end it as they would any other program.
+// record; while the run waits for the lock they end it as they would any other program. SIGXFSZ
+// is ignored for the whole run: a write past the file-size limit fails, and is said.
 sigset_t termination_signals()
 {
     sigset_t signals;
     sigemptyset(&signals);
     for (const int signal_number :
-         {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGXFSZ, SIGUSR1, SIGUSR2}) {
+         {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2}) {
         sigaddset(&signals, signal_number);
     }
     return signals;
-}
-
-// A write past the file-size limit raises SIGXFSZ as well as failing. The failure is reported;
-// the signal, still held back, must not then end the run that reports it.
-void discard_file_size_signal()
-{
-    sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGXFSZ) == 1) {
-        sigset_t file_size_signal;
-        sigemptyset(&file_size_signal);
-        sigaddset(&file_size_signal, SIGXFSZ);
-        int received = 0;
-        sigwait(&file_size_signal, &received);
-    }
 }
 
 // Gives 0 or the errno of the write that failed; `written` counts the bytes that got in.
@@ -87,13 +72,11 @@ bool write_record(int log, const char *csvname, std::string_view record)
     if (error == 0) {
         return true;
     }
-    if (error == EFBIG) {
-        discard_file_size_signal();
-    }
     if (written > 0 && S_ISREG(before.st_mode) && ::ftruncate(log, before.st_size) != 0) {
         const int cut_error = errno;
-        std::fprintf(stderr, "record cut short in %s: %s (the file could not be cut back: %s)\n",
-                     csvname, std::strerror(error), std::strerror(cut_error));
+        write_diagnostic(std::string("record cut short in ") + csvname + ": " +
+                         std::strerror(error) +
+                         " (the file could not be cut back: " + std::strerror(cut_error) + ")\n");
         return false;
     }
     say_not_appended(csvname, std::strerror(error));
@@ -162,9 +145,7 @@ bool append_record(const char *csvname, std::string_view record)
             return *appended;
         }
     }
-    std::fprintf(stderr,
-                 "record not appended to %s: the file was replaced %d times while the run waited "
-                 "for its lock\n",
-                 csvname, open_attempts);
+    write_diagnostic(std::string("record not appended to ") + csvname + ": the file was replaced " +
+                     std::to_string(open_attempts) + " times while the run waited for its lock\n");
     return false;
 }

@@ -40,7 +40,9 @@ bool train_arrives(const xmlDoc *document, const xmlNode *node);
 // it once its reading is done, so that a reply refused on the way prints nothing.
 void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console);
 void print_direction(const xmlDoc *document, const xmlNode *mission, std::string &console);
-// The console text on standard output.
+// The console text on standard output, written at once. A write that fails is said on standard
+// error with its reason ("write error: REASON"), unless the reader went away, as that of `| head`
+// does; the run goes on as it would have.
 void write_reports(std::string_view console);
 
 // Console and CSV reports: each value is added to the console text, then as a CSV field to the
@@ -59,3 +61,15 @@ void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlCh
 // error why the record is not in the file (or, where the cut failed too, that a part of it is)
 // and gives false.
 bool append_record(const char *csvname, std::string_view record);
+
+// Text that a service or a caller controls, escaped for a terminal or a journal: every C0
+// control (tab, CR and LF among them), DEL, every C1 control and every byte that is not part of
+// valid UTF-8 becomes \xNN, and so does a backslash before an x, so that the text can always be
+// read back from its escapes.
+std::string escaped_text(std::string_view text);
+// A message escaped whole but for the line feed that ends it, if it has one.
+std::string escaped_message(std::string_view message);
+// A message on standard error, escaped, in one piece: always a line of its own.
+void write_diagnostic(std::string_view message);
+// A line already escaped, on standard error as it stands.
+void write_escaped_line(std::string_view escaped_line);

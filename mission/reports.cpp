@@ -1,7 +1,9 @@
 // The reports of a mission's fields: console lines, and the CSV fields of a record beside them.
 #include "mission.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -72,7 +74,21 @@ const xmlNode *children_of(const xmlNode *node)
 
 void write_reports(std::string_view console)
 {
-    std::fwrite(console.data(), 1, console.size(), stdout);
+    while (!console.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, console.data(), console.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            // A reader that went away (| head) has all it wanted.
+            const int error = written < 0 ? errno : EIO;
+            if (error != EPIPE) {
+                write_diagnostic(std::string("write error: ") + std::strerror(error) + "\n");
+            }
+            return;
+        }
+        console.remove_prefix(static_cast<std::size_t>(written));
+    }
 }
 
 void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console)

@@ -5,15 +5,10 @@
 #include <libxml/parser.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
-
-void write_diagnostic(std::string_view message)
-{
-    std::fwrite(message.data(), 1, message.size(), stderr);
-}
 
 void prepare_process()
 {
@@ -23,6 +18,9 @@ void prepare_process()
             ::open("/dev/null", O_RDWR);
         }
     }
+    // A write past the file-size limit (ulimit -f) fails with EFBIG, and is said, rather than
+    // ending the run unsaid with SIGXFSZ.
+    std::signal(SIGXFSZ, SIG_IGN);
     watch_library_memory();
 }
 
@@ -53,21 +51,6 @@ bool root_accepted(const xmlDoc *document, const char *root_name, std::string_vi
         return false;
     }
     return true;
-}
-
-void flush_reports()
-{
-    errno = 0;
-    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
-        return;
-    }
-    // An earlier write failed, and what it left unwritten has since gone: its reason is lost.
-    const int error = errno != 0 ? errno : EIO;
-    if (error != EPIPE) {
-        std::fprintf(stderr, "write error: %s\n", std::strerror(error));
-    }
-    // Said once: a later flush reports only a failure of its own.
-    std::clearerr(stdout);
 }
 
 const char *program_name(int argc, char **argv, const char *fallback)

@@ -213,7 +213,6 @@ Outcome log_record(const ReplyReading &reading)
 {
     require_library_memory();
     write_reports(reading.console);
-    flush_reports();
     return append_record(reading.csvname, reading.record) ? Outcome::reported
                                                           : Outcome::record_not_appended;
 }
@@ -323,7 +322,6 @@ Outcome read_parsed(xmlParserCtxt *parser, const char *csvname, bool fault_only)
     Outcome outcome = Outcome::out_of_memory;
     const bool completed =
         reports_completed([&] { outcome = outcome_of_reply(reading, document.get()); });
-    flush_reports();
     return completed ? outcome : Outcome::out_of_memory;
 }
 

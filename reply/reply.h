@@ -36,14 +36,18 @@ Outcome read_reply_in_memory(std::string_view reply, const char *reply_name, con
 // said, the library's diagnostics included.
 Outcome read_fault_in_memory(std::string_view reply, const char *reply_name);
 
-// A fixed message on standard error, as raw bytes of its own length.
-void write_diagnostic(std::string_view message);
-
 // What every program does before anything else: a closed standard descriptor is opened on
-// /dev/null, so that no file the run opens takes its place, and the library takes its memory
-// from our allocator, which notes any allocation it could not make.
+// /dev/null, so that no file the run opens takes its place, SIGXFSZ is ignored, so that a write
+// past the file-size limit fails and is said, and the library takes its memory from our
+// allocator, which notes any allocation it could not make.
 void prepare_process();
 void watch_library_memory();
+// The allocator a library is given, so that library_memory_failed() tells of its failures too.
+void *watched_malloc(std::size_t size);
+void *watched_realloc(void *block, std::size_t size);
+void *watched_calloc(std::size_t count, std::size_t size);
+char *watched_strdup(const char *text);
+void release_watched(void *block);
 // True once an allocation of the library has failed; require_library_memory throws
 // std::bad_alloc then, so that the library's lack of memory ends a run as our own does.
 bool library_memory_failed();
@@ -105,11 +109,6 @@ const xmlNode *past_rpc_result(const xmlNode *level_three);
 bool entry_encoded(const xmlDoc *document, const xmlNode *entry, bool arriving);
 // The same for the elements that the station report reads.
 bool stations_encoded(const xmlDoc *document, const xmlNode *mission);
-
-// Once a program's reports are done: standard output is flushed, and reports that did not reach
-// it are said ("write error: REASON"), once, unless their reader went away, as that of `| head`
-// does.
-void flush_reports();
 
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

@@ -18,6 +18,11 @@ a service, or whoever stands in its place, can answer a POST:
     /fault-carriage-return  a SOAP fault whose text holds a carriage return, a DEL and a C1
                       control that some terminals take for an escape
     /escapes          a reply with terminal escape sequences, which no XML may hold
+    /fault-text/N/T   a SOAP fault whose text is N letters a and then T, percent-decoded (XML)
+    /raw-bytes        a reply that is not well-formed, with bytes that are not UTF-8 in it
+    /long-header      the board after one header of 200 KiB
+    /many-headers     the board after 300 headers of 1 KiB
+    /gzip-junk        the board compressed, with bytes after the end of its gzip stream
     /html             an HTML page with HTTP status 200
     /spoof            the board, its namespace named with the logger's own words of refusal
     /drip             the board a byte at a time, slower than any time-out of the tests
@@ -25,6 +30,7 @@ a service, or whoever stands in its place, can answer a POST:
 
 import gzip
 import socket
+import urllib.parse
 import sys
 import threading
 import time
@@ -151,6 +157,19 @@ class Handler(BaseHTTPRequestHandler):
             self.send(500, FAULT.format(text="Board closed&#13;now&#127;&#155;[31m").encode())
         elif path == "/escapes":
             self.send(200, FAULT.format(text="Board \x1b[31mclosed\x1b[0m").encode())
+        elif path.startswith("/fault-text/"):
+            count, text = path[len("/fault-text/"):].split("/", 1)
+            text = "a" * int(count) + urllib.parse.unquote(text)
+            self.send(500, FAULT.format(text=text).encode())
+        elif path == "/raw-bytes":
+            self.send(200, b'<?xml version="1.0" encoding="UTF-8"?>\n<Envelope>\xff\xfe\x1b[2J</Envelope>\n')
+        elif path == "/long-header":
+            self.send(200, whole, headers=[("X-Padding", "p" * (200 << 10))])
+        elif path == "/many-headers":
+            self.send(200, whole, headers=[("X-Padding-%d" % n, "p" * 1024) for n in range(300)])
+        elif path == "/gzip-junk":
+            self.send(200, gzip.compress(whole) + b"junk after the stream",
+                      headers=[("Content-Encoding", "gzip")])
         elif path == "/html":
             self.send(200, b"<html><body><p>Service closed<br></body></html>\n", "text/html")
         elif path == "/spoof":

@@ -19,7 +19,7 @@ export PATH=$bin_dir:$PATH
 
 # Every request of the test is counted here, so that the service stops once it has answered
 # them all and the last check finds nobody listening.
-requests=21
+requests=22
 mkfifo port
 "$python" "$tests/board_service.py" port "$requests" &
 server=$!
@@ -60,7 +60,12 @@ outside="arriving mission outside the mission list"
 log() { # WHAT EXPECTED_STATUS EXPECTED_STDOUT EXPECTED_STDERR EXPECTED_CSV QUAYWATCH-LOG-ARGUMENTS...
     local what=$1 expected_status=$2 expected_stdout=$3 expected_stderr=$4 expected_csv=$5
     shift 5
-    "$bin_dir/quaywatch-log" -r "$examples/request.xml" "$@" >stdout 2>stderr
+    # A configuration file names its own request.
+    if [ "$1" = -c ]; then
+        "$bin_dir/quaywatch-log" "$@" >stdout 2>stderr
+    else
+        "$bin_dir/quaywatch-log" -r "$examples/request.xml" "$@" >stdout 2>stderr
+    fi
     check "quaywatch-log, $what" $? "$expected_status" "$expected_stdout" "$expected_stderr" \
         "$expected_csv"
 }
@@ -81,19 +86,24 @@ log "an indented board" 3 "" "no mission list in document" "$record$record$recor
     "$url/wrapped-indented" log.csv
 log "an HTTP error page" 3 "" "quaywatch-log: reply from $url/closed refused: HTTP 404" \
     "$record$record$record$record" "$url/closed" log.csv
-printf '# the board of the tests\n\nURL=%s\nCSV="log.csv"\nSOAPACTION=%s\n' "$url/action" \
-    "'\"urn:example:board:getBoard\"'" >board.conf
+printf '# the board of the tests\n\nURL=%s\nCSV="log.csv"\nSOAPACTION=%s\nREQUEST=%s\n' \
+    "$url/action" "'\"urn:example:board:getBoard\"'" "$examples/request.xml" >board.conf
 log "a configuration file" 0 "$logged" "" "$record$record$record$record$record" -c board.conf
+# An option of the command line wins over the same key of the file, wherever it stands.
+sed -i 's/board:getBoard/board:other/' board.conf
+log "an option over the file" 0 "$logged" "" "$record$record$record$record$record$record" \
+    -a '"urn:example:board:getBoard"' -c board.conf
 printf 'URL=%s\nCSV=log.csv\nREQUEST=request-soap12.xml\n' "$url/soap12" >board.conf
 log "a configuration file with a request" 0 "$logged" "" \
-    "$record$record$record$record$record$record" -c board.conf
+    "$record$record$record$record$record$record$record" -c board.conf
 printf 'URL=%s\nCSV=log.csv\nrequest=x\n' "$url/soap12" >board.conf
 log "a configuration file with an unknown key" 1 "" "quaywatch-log: board.conf:3: unknown key request" \
-    "$record$record$record$record$record$record" -c board.conf
+    "$record$record$record$record$record$record$record" -c board.conf
 log "a configuration file and arguments" 1 "" "usage: quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV
-       quaywatch-log -c CONFIG" "$record$record$record$record$record$record" -c board.conf "$url" log.csv
+       quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG" \
+    "$record$record$record$record$record$record$record" -c board.conf "$url" log.csv
 log "a log that cannot be written" 4 "$logged" "record not appended to $work: Is a directory" \
-    "$record$record$record$record$record$record" "$url/wrapped" "$work"
+    "$record$record$record$record$record$record$record" "$url/wrapped" "$work"
 
 rm log.csv
 # The tools on replies fetched as they come, and a bare reply turned into a wrapped one.

@@ -73,7 +73,6 @@ Outcome print_quaywatch(const xmlDoc *document, const xmlNode *root, const char 
                             record);
             require_library_memory();
             write_reports(console);
-            flush_reports();
             return append_record(csvname, record) ? Outcome::reported
                                                   : Outcome::record_not_appended;
         }
@@ -100,6 +99,5 @@ Outcome reference_read_reply(const char *docname, const char *csvname)
         outcome = csvname == nullptr ? print_quaywatch(document.get(), root)
                                      : print_quaywatch(document.get(), root, csvname);
     });
-    flush_reports();
     return completed ? outcome : Outcome::out_of_memory;
 }

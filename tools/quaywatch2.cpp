@@ -26,6 +26,5 @@ int main(int argc, char **argv)
         }
         write_reports(console);
     });
-    flush_reports();
     return completed ? 1 : 0;
 }

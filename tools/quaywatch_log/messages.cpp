@@ -1,0 +1,75 @@
+// The logger's messages. Its standard error is a journal or a terminal, and what it says carries
+// what a service or a caller controls (a fault's words, a URL, a file name, the XML library's
+// context line): every message is built whole and escaped once, so that it is one line and sends
+// no control.
+#include "logger.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace logger {
+
+namespace {
+
+// The library writes a diagnostic in pieces, each of its lines ending with the piece that
+// ends it. A line feed inside a piece may be the document's, and is escaped with the rest, so
+// that a reply can never write a line of its own.
+void take_library_diagnostic(void *context, const char *format, ...)
+{
+    auto &pending_line = *static_cast<std::string *>(context);
+    va_list arguments;
+    va_start(arguments, format);
+    char *formatted = nullptr;
+    const int length = ::vasprintf(&formatted, format, arguments);
+    va_end(arguments);
+    if (length < 0) {
+        // A diagnostic that memory does not allow is lost; the parse ends the run as refused.
+        return;
+    }
+    const std::unique_ptr<char, decltype(&std::free)> owned(formatted, &std::free);
+    const std::string_view piece(formatted, static_cast<std::size_t>(length));
+    try {
+        pending_line += escaped_message(piece);
+    } catch (const std::bad_alloc &) {
+        return;
+    }
+    if (piece.ends_with('\n')) {
+        write_escaped_line(pending_line);
+        pending_line.clear();
+    }
+}
+
+} // namespace
+
+void say(const std::string &message)
+{
+    write_diagnostic(std::string(program) + ": " + message + "\n");
+}
+
+void say_of_setting(const Settings &settings, const std::string &key, const std::string &message)
+{
+    const auto line = settings.config_lines.find(key);
+    if (line == settings.config_lines.end()) {
+        say(message);
+        return;
+    }
+    say(settings.config + ":" + std::to_string(line->second) + ": " + message);
+}
+
+void escape_library_diagnostics(std::string &pending_line)
+{
+    xmlSetGenericErrorFunc(&pending_line, take_library_diagnostic);
+}
+
+void end_library_diagnostics(std::string &pending_line)
+{
+    xmlSetGenericErrorFunc(nullptr, nullptr);
+    if (!pending_line.empty()) {
+        pending_line += '\n';
+        write_escaped_line(pending_line);
+        pending_line.clear();
+    }
+}
+
+} // namespace logger

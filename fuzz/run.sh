@@ -15,7 +15,7 @@ find "$top/tests/cases" "$top/examples" -type f \( -name '*.xml' -o -name stdin 
         cp "$document" "$scratch/seeds/$(echo "$document" | md5sum | cut -c1-16)"
     done
 
-for program in quaywatch2 quaywatch quaywatch_per_station reading; do
+for program in quaywatch2 quaywatch quaywatch_per_station reading escape; do
     mkdir -p "$scratch/corpus-$program" "$scratch/findings-$program"
     echo "== fuzz_$program, $seconds seconds"
     if ! TMPDIR=$scratch "$build/fuzz/fuzz_$program" "$scratch/corpus-$program" "$scratch/seeds" \

@@ -11,7 +11,9 @@ endforeach()
 
 file(READ "${quaywatch_source_dir}/examples/systemd/quaywatch-log@.service.in" service)
 string(REPLACE "@CMAKE_INSTALL_FULL_BINDIR@" "${bindir}" service "${service}")
-set(staging "${CMAKE_CURRENT_BINARY_DIR}/installed")
+# Staged in the build tree: an install writes nothing outside it and the prefix, wherever it
+# is run from.
+set(staging "${quaywatch_binary_dir}/installed")
 file(WRITE "${staging}/quaywatch-log@.service" "${service}")
 file(INSTALL "${staging}/quaywatch-log@.service"
              "${quaywatch_source_dir}/examples/systemd/quaywatch-log@.timer"

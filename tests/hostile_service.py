@@ -23,6 +23,8 @@ a service, or whoever stands in its place, can answer a POST:
     /long-header      the board after one header of 200 KiB
     /many-headers     the board after 300 headers of 1 KiB
     /gzip-junk        the board compressed, with bytes after the end of its gzip stream
+    /namespace-line   the board, a namespace of it named with a line feed and the logger's words
+    http://xn--brmbleford-r5a.invalid/board, asked of it as a proxy: the board
     /html             an HTML page with HTTP status 200
     /spoof            the board, its namespace named with the logger's own words of refusal
     /drip             the board a byte at a time, slower than any time-out of the tests
@@ -128,8 +130,16 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
         self.rfile.read(length)
-        path = self.path
+        parts = urllib.parse.urlsplit(self.path)
+        path = parts.path
         whole = board()
+        if parts.scheme:
+            # Asked as a proxy: only the one host of the tests is known, by its IDNA name.
+            if parts.netloc == "xn--brmbleford-r5a.invalid" and path == "/board":
+                self.send(200, whole)
+            else:
+                self.send(502, b"unknown host\n", "text/plain")
+            return
         if path == "/board":
             self.send(200, whole)
         elif path == "/chunked":
@@ -170,6 +180,8 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/gzip-junk":
             self.send(200, gzip.compress(whole) + b"junk after the stream",
                       headers=[("Content-Encoding", "gzip")])
+        elif path == "/namespace-line":
+            self.send(200, board("x&#10;quaywatch-log: record not appended to out.csv"))
         elif path == "/html":
             self.send(200, b"<html><body><p>Service closed<br></body></html>\n", "text/html")
         elif path == "/spoof":

@@ -15,7 +15,11 @@ trap 'rm -rf "$scratch"' EXIT
 # prefix (a package's /lib/systemd/system) lands in the stage too, never on this machine.
 prefix=/opt/quaywatch-test
 stage=$scratch/stage
-DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >/dev/null
+# Run from a folder of its own, which the install must leave as it found it.
+mkdir "$scratch/cwd"
+(cd "$scratch/cwd" && DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >/dev/null)
+[ -z "$(ls -A "$scratch/cwd")" ] ||
+    { echo "the install wrote into the folder it ran from: $(ls -A "$scratch/cwd")"; exit 1; }
 root=$stage$prefix
 # The units are looked for apart, wherever the unit folder lies.
 (cd "$root" && find . -type f -not -path '*/systemd/system/*' | sort) >"$scratch/contents"

@@ -17,6 +17,9 @@
 #   max-rss-mb            the most the run's peak RSS may reach, in MiB (not checked with
 #                         QW_NO_RSS_BOUND set, as in a sanitizer's build)
 #   max-seconds           the most the run may take, in seconds
+#   environment           NAME=VALUE lines the run has in its environment ($PORT put in)
+#   address-space-mb      the address space the run is given, in MiB (the case is skipped with
+#                         QW_NO_RSS_BOUND set: a sanitizer's shadow takes terabytes of it)
 set -u
 logger=$1
 cases=$(cd "$2" && pwd)
@@ -64,16 +67,31 @@ for case_dir in "$cases"/*/; do
         bash setup || { fail "setup failed"; continue; }
     fi
     eval "arguments=($(cat arguments))"
+    environment=()
+    [ -f environment ] && mapfile -t environment < <(sed "s/\$PORT/$PORT/g" environment)
+    address_space=0
+    if [ -f address-space-mb ]; then
+        if [ -n "${QW_NO_RSS_BOUND:-}" ]; then
+            echo "$name: skipped in this build"
+            cd "$work" || exit 2
+            continue
+        fi
+        address_space=$(cat address-space-mb)
+    fi
     # The run, its peak RSS and its time, as the parent of nothing else sees them.
     python3 -c '
 import resource, subprocess, sys, time
+address_space = int(sys.argv[1]) << 20
+def bound():
+    if address_space:
+        resource.setrlimit(resource.RLIMIT_AS, (address_space, address_space))
 start = time.monotonic()
 with open("stdout.got", "wb") as out, open("stderr.got", "wb") as err:
-    status = subprocess.run(sys.argv[1:], stdout=out, stderr=err).returncode
+    status = subprocess.run(sys.argv[2:], stdout=out, stderr=err, preexec_fn=bound).returncode
 usage = resource.getrusage(resource.RUSAGE_CHILDREN)
 with open("measured.got", "w") as measured:
     measured.write("%d %d %.3f\n" % (status, usage.ru_maxrss // 1024, time.monotonic() - start))
-' "$work/prefix/bin/quaywatch-log" "${arguments[@]}"
+' "$address_space" env "${environment[@]}" "$work/prefix/bin/quaywatch-log" "${arguments[@]}"
     read -r status rss_mb seconds <measured.got
     [ "$status" = "$(cat expected.status)" ] || fail "exit status $status, expected $(cat expected.status)"
     if [ -f expected.stdout ]; then

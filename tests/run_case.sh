@@ -9,8 +9,9 @@
 #   argv0                the name to invoke the program under (default: the program's name)
 #   stdin                standard input (default: none)
 #   closed               descriptors the program starts with closed, e.g. 1 (stdout, for one)
-#   stdout-device        a device standard output goes to instead, e.g. /dev/full; there is
-#                        then no expected.stdout
+#   stdout-device        a device, or a file the setup made, that standard output is appended
+#                        to instead, e.g. /dev/full; there is then no expected.stdout
+#   file-size-limit      the limit of `ulimit -f` the program runs under, in KiB
 #   setup                shell lines run in the copy first, e.g. to make a large document
 #   expected.status      the exit status
 #   expected.stdout      standard output, exactly (absent: nothing)
@@ -58,7 +59,9 @@ run() {
 }
 output=$scratch/stdout
 [ -f stdout-device ] && output=$(cat stdout-device)
-run <"$input" >"$output" 2>"$scratch/stderr"
+file_size_limit=unlimited
+[ -f file-size-limit ] && file_size_limit=$(cat file-size-limit)
+(ulimit -f "$file_size_limit" && run <"$input" >>"$output" 2>"$scratch/stderr")
 status=$?
 [ -f "$scratch/stdout" ] || : >"$scratch/stdout"
 

@@ -2,7 +2,8 @@
 <!--
   Turns a "bare" reply, whose missions sit directly in the response element, into the wrapped
   layout that quaywatch and quaywatch_per_station read, by putting the response's content into
-  one more element, missionList. Every other reply, a wrapped board or a fault, comes out as it
+  one more element, missionList. A mission is an element with a stationsMessages child, whatever
+  its own name (missions, getBoardResult, getBoardReturn, ...). Every other reply, a wrapped board or a fault, comes out as it
   went in, so the stylesheet can stand in any pipeline:
 
     curl ... | xsltproc wrap-bare-reply.xsl - | quaywatch_per_station - arrivals.csv
@@ -18,7 +19,7 @@
     </xsl:copy>
   </xsl:template>
 
-  <xsl:template match="/*/*[local-name()='Body']/*[1][*[local-name()='missions']]">
+  <xsl:template match="/*/*[local-name()='Body']/*[1][*[*[local-name()='stationsMessages']]]">
     <xsl:copy>
       <xsl:apply-templates select="@*"/>
       <xsl:copy-of select="node()[1][self::text()]"/>

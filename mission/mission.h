@@ -35,10 +35,47 @@ std::optional<std::string> list_text(const xmlDoc *document, const xmlNode *list
 
 // True when the node's first stationsMessages child reads exactly "Train à quai".
 bool train_arrives(const xmlDoc *document, const xmlNode *node);
+// True when the text is exactly "Train à quai".
+bool is_arrival_text(const std::optional<std::string_view> &text);
+
+// Whether a report reads the items of a value list (quaywatch2 reads every value as written).
+enum class ValueItems { read, not_read };
+// True for no text at all, or text of whitespace alone.
+bool is_blank(const std::optional<std::string_view> &text);
+// True when the element is a list of items: its own text is blank and it holds elements.
+bool holds_items(const xmlDoc *document, const xmlNode *element);
+// Calls `take` with each value that a value element gives: its own text; or, when it holds
+// items, each item's text in order, each valid for the call alone.
+template <typename Take>
+void for_each_value(const xmlDoc *document, const xmlNode *element, ValueItems items, Take &&take)
+{
+    if (items == ValueItems::read && holds_items(document, element)) {
+        for (const xmlNode *item = element->children; item != nullptr; item = item->next) {
+            if (item->type == XML_ELEMENT_NODE) {
+                std::string joined;
+                take(read_element_text(document, item, joined));
+            }
+        }
+        return;
+    }
+    std::string joined;
+    take(read_element_text(document, element, joined));
+}
+// True when a value that the reports would read of an examined entry lies deeper than its items:
+// an item of a date list that holds items itself, or (on an arriving mission) a direction name
+// or sens that holds items; or when the entry's message holds items and one of them, at any
+// depth, reads as the arrival text, which may be a train at the platform.
+bool entry_values_nested(const xmlDoc *document, const xmlNode *entry, bool arriving);
+// The same for the station names of an arriving mission.
+bool stations_values_nested(const xmlDoc *document, const xmlNode *mission);
+// True when the entry's message reads as the arrival text's UTF-8 bytes taken for ISO-8859-1 or
+// windows-1252: a reply whose declared encoding is not that of its text.
+bool message_misdeclared(const xmlDoc *document, const xmlNode *entry);
 
 // Console reports, one line per value, added to the console text of the run: a program writes
 // it once its reading is done, so that a reply refused on the way prints nothing.
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console);
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, ValueItems items,
+                        std::string &console);
 void print_direction(const xmlDoc *document, const xmlNode *mission, std::string &console);
 // The console text on standard output, written at once. A write that fails is said on standard
 // error with its reason ("write error: REASON"), unless the reader went away, as that of `| head`

@@ -101,7 +101,10 @@ bool train_arrives(const xmlDoc *document, const xmlNode *node)
         return false;
     }
     std::string joined;
-    const std::optional<std::string_view> message_text =
-        read_element_text(document, message, joined);
-    return message_text && *message_text == arrival_text;
+    return is_arrival_text(read_element_text(document, message, joined));
+}
+
+bool is_arrival_text(const std::optional<std::string_view> &text)
+{
+    return text && *text == arrival_text;
 }

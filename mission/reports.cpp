@@ -91,14 +91,16 @@ void write_reports(std::string_view console)
     }
 }
 
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console)
+void print_stationDates(const xmlDoc *document, const xmlNode *mission, ValueItems items,
+                        std::string &console)
 {
     for (const xmlNode *child = mission->children; child != nullptr; child = child->next) {
         if (!name_is(child, "stationsDates")) {
             continue;
         }
-        std::string joined;
-        print_line(console, "stationsDates: ", read_element_text(document, child, joined));
+        for_each_value(document, child, items, [&](const std::optional<std::string_view> &date) {
+            print_line(console, "stationsDates: ", date);
+        });
     }
 }
 
@@ -124,12 +126,12 @@ void print_station(const xmlDoc *document, const xmlNode *mission, std::string &
         if (!name_is(child, "name")) {
             continue;
         }
-        std::string joined;
-        const std::optional<std::string_view> station_name =
-            read_element_text(document, child, joined);
-        print_line(console, "station: ", station_name);
-        append_field(record, "\n,", station_name);
-        station_written = true;
+        for_each_value(document, child, ValueItems::read,
+                       [&](const std::optional<std::string_view> &station_name) {
+                           print_line(console, "station: ", station_name);
+                           append_field(record, "\n,", station_name);
+                           station_written = true;
+                       });
     }
     // A record without station names still begins a line of its own, under an empty
     // station column, rather than running on from the previous record.
@@ -145,10 +147,11 @@ void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::str
         if (!name_is(child, "stationsDates")) {
             continue;
         }
-        std::string joined;
-        const std::optional<std::string_view> date = read_element_text(document, child, joined);
-        print_line(console, "stationsDates: ", date);
-        append_field(record, ",", date);
+        for_each_value(document, child, ValueItems::read,
+                       [&](const std::optional<std::string_view> &date) {
+                           print_line(console, "stationsDates: ", date);
+                           append_field(record, ",", date);
+                       });
     }
 }
 

@@ -28,6 +28,11 @@ struct ReplyReading {
     bool fault_only = false;
     // The list's container, once the walk down to it is settled.
     xmlNode *container = nullptr;
+    // The container is the node at level 3, which a child named stationsMessages still to come
+    // would make a mission of a bare list: what a mission's reading takes of it stays meanwhile.
+    bool may_be_mission = false;
+    bool direction_kept = false;
+    bool stations_kept = false;
     // The container has closed, and all its entries are consumed.
     bool list_done = false;
     // A fault's message lies in what the walk takes for the list: it all stays.
@@ -42,7 +47,14 @@ struct ReplyReading {
     std::string console{};
     std::string record{};
     bool reported = false;
+    // The per-station reading examines nothing after its first arriving mission.
+    bool arrival_examined = false;
+    // An examined entry that is no mission holds one whose train is at the platform.
+    bool missed_inside = false;
+    // What refuses the reply whole, in this order of precedence.
     bool encoded = false;
+    bool nested = false;
+    bool misdeclared = false;
     bool out_of_memory = false;
 };
 
@@ -60,7 +72,7 @@ void report_mission(ReplyReading &reading, const xmlNode *mission)
 {
     const xmlDoc *document = document_of(reading);
     if (reading.csvname == nullptr) {
-        print_stationDates(document, mission, reading.console);
+        print_stationDates(document, mission, ValueItems::read, reading.console);
         print_direction(document, mission, reading.console);
         return;
     }
@@ -73,24 +85,32 @@ void report_mission(ReplyReading &reading, const xmlNode *mission)
 }
 
 // One examined node of the list. The per-station reading examines nothing after the first
-// arriving mission, and a reply found in SOAP encoding is refused whatever comes after.
+// arriving mission, and a reply found in SOAP encoding is refused whatever comes after; the
+// other refusals yield to it, so the examination goes on past them.
 void examine(ReplyReading &reading, const xmlNode *entry)
 {
-    if (reading.fault_only || reading.encoded || (reading.reported && reading.csvname != nullptr)) {
+    const bool per_station = reading.csvname != nullptr;
+    if (reading.fault_only || reading.encoded || (reading.arrival_examined && per_station)) {
         return;
     }
     reading.examined = true;
     const xmlDoc *document = document_of(reading);
     const bool arriving = train_arrives(document, entry);
     if (entry_encoded(document, entry, arriving) ||
-        (arriving && reading.csvname != nullptr && stations_encoded(document, entry))) {
+        (arriving && per_station && stations_encoded(document, entry))) {
         reading.encoded = true;
         return;
     }
-    if (arriving) {
-        report_mission(reading, entry);
-        reading.reported = true;
+    reading.nested = reading.nested || entry_values_nested(document, entry, arriving) ||
+                     (arriving && per_station && stations_values_nested(document, entry));
+    reading.misdeclared = reading.misdeclared || message_misdeclared(document, entry);
+    if (!arriving) {
+        reading.missed_inside = reading.missed_inside || arrival_in_wrapper(document, entry);
+        return;
     }
+    reading.arrival_examined = true;
+    report_mission(reading, entry);
+    reading.reported = true;
 }
 
 bool text_piece(const xmlNode *node)
@@ -111,6 +131,19 @@ bool stays(ReplyReading &reading, const xmlNode *entry)
         reading.message_kept = true;
         return true;
     }
+    if (reading.may_be_mission) {
+        if (name_is(entry, "stationsDates")) {
+            return true;
+        }
+        if (!reading.direction_kept && name_is(entry, "direction")) {
+            reading.direction_kept = true;
+            return true;
+        }
+        if (!reading.stations_kept && name_is(entry, "stations")) {
+            reading.stations_kept = true;
+            return true;
+        }
+    }
     return name_is(reading.container, "stationsMessages") && text_piece(entry);
 }
 
@@ -126,6 +159,30 @@ void release(ReplyReading &reading, xmlNode *entry)
     xmlFreeNode(entry);
 }
 
+// The list's container, and what it tells at once: a container that refers elsewhere for its
+// entries is SOAP encoding.
+void take_container(ReplyReading &reading, xmlNode *node)
+{
+    const xmlNode *root = xmlDocGetRootElement(document_of(reading));
+    bool settled = false;
+    reading.container = node;
+    reading.may_be_mission = node == descent_level_three(root, indented(reading), settled);
+    reading.keep_entries = node->parent != nullptr && node->parent->type == XML_ELEMENT_NODE &&
+                           name_is(node->parent, "Fault");
+    reading.encoded = container_by_reference(node);
+}
+
+// The container has turned out to be a mission of a bare list: what its children gave as
+// entries is dropped, and the list is read from its parent's entries, by position, the mission
+// first. What that mission's reading takes of its children has stayed.
+void read_as_bare_list(ReplyReading &reading)
+{
+    xmlNode *level_two = reading.container->parent;
+    reading = ReplyReading{
+        .parser = reading.parser, .csvname = reading.csvname, .fault_only = reading.fault_only};
+    take_container(reading, level_two);
+}
+
 // Examines the entries not yet examined up to `last` (to the end of the list when null) and
 // releases them but the last: the parser adds the next node after it, and joins text it adds
 // to a text node it finds last.
@@ -136,6 +193,10 @@ void consume_through(ReplyReading &reading, const xmlNode *last)
                         : const_cast<xmlNode *>(next_level(reading.container, indented(reading)));
     xmlNode *previous = reading.last_consumed;
     while (node != nullptr) {
+        if (reading.may_be_mission && name_is(node, "stationsMessages")) {
+            read_as_bare_list(reading);
+            return;
+        }
         examine(reading, node);
         if (previous != nullptr) {
             release(reading, previous);
@@ -158,9 +219,7 @@ bool settle_container(ReplyReading &reading, xmlNode *node)
         mission_list_container(root, indented(reading), settled) != node || !settled) {
         return false;
     }
-    reading.container = node;
-    reading.keep_entries = node->parent != nullptr && node->parent->type == XML_ELEMENT_NODE &&
-                           name_is(node->parent, "Fault");
+    take_container(reading, node);
     return true;
 }
 
@@ -220,7 +279,7 @@ Outcome log_record(const ReplyReading &reading)
 // The entries of a list that the walk settled on only once the tree was whole.
 void consume_kept_list(ReplyReading &reading, xmlNode *container)
 {
-    reading.container = container;
+    take_container(reading, container);
     const xmlNode *first = next_level(container, indented(reading));
     reading.first_kept = first;
     for (const xmlNode *entry = first; entry != nullptr; entry = entry->next) {
@@ -244,6 +303,14 @@ Outcome outcome_of_board(ReplyReading &reading, const xmlDoc *document, const xm
         write_diagnostic("mission values in SOAP encoding not read\n");
         return Outcome::encoded_values;
     }
+    if (reading.nested) {
+        write_diagnostic("mission values in nested elements not read\n");
+        return Outcome::nested_values;
+    }
+    if (reading.misdeclared) {
+        write_diagnostic("reply text not in its declared encoding\n");
+        return Outcome::misdeclared_text;
+    }
     if (reading.reported) {
         if (reading.csvname != nullptr) {
             return log_record(reading);
@@ -253,7 +320,7 @@ Outcome outcome_of_board(ReplyReading &reading, const xmlDoc *document, const xm
     }
     // A list that gave nothing to examine leaves every element of the reply outside it.
     const xmlNode *first_examined = reading.examined ? reading.first_kept : nullptr;
-    if (arrival_outside(document, root, first_examined)) {
+    if (reading.missed_inside || arrival_outside(document, root, first_examined)) {
         write_diagnostic("arriving mission outside the mission list\n");
         return Outcome::missed_arrival;
     }

@@ -13,6 +13,8 @@ enum class Outcome {
     no_list,             // the walk down found no mission list
     missed_arrival,      // nothing examined arrived, but a mission elsewhere in the reply does
     encoded_values,      // values in SOAP encoding, refused
+    nested_values,       // values nested deeper than the items of a list, refused
+    misdeclared_text,    // text that is not in the reply's declared encoding, refused
     refused_document,    // not parsed, no root element, or a root of another name
     out_of_memory,       // memory ran out once the document was read
     record_not_appended, // reported, but the record is not in the log
@@ -88,10 +90,17 @@ void report_service_fault(const xmlDoc *document, const xmlNode *fault);
 // elements opens with the whitespace before its first child element, so each level's element is
 // the second child node; in a compact one, the first.
 const xmlNode *next_level(const xmlNode *node, bool indented);
-// The container of the mission list, three levels below the root, as the walk down finds it in
-// the tree built so far; null when there is none. Not settled while the walk stands on a SOAP
-// Header or an RPC result that a node still to come may yet take it past.
+// The node the descent reaches at level 3, in the tree built so far; null when there is none.
+// Not settled while the walk stands on a SOAP Header that a Body still to come may take it past.
+const xmlNode *descent_level_three(const xmlNode *root, bool indented, bool &settled);
+// The container of the mission list, as the walk down finds it in the tree built so far; null
+// when there is none. It is the node at level 3, or the element after it when that is the result
+// of an RPC reply; or, when the node at level 3 is a mission itself (a bare reply, its response
+// element holding the missions), the node at level 2. Not settled while the walk stands on a
+// SOAP Header or an RPC result that a node still to come may yet take it past.
 const xmlNode *mission_list_container(const xmlNode *root, bool indented, bool &settled);
+// True when the node has a child named stationsMessages: a mission, not a container.
+bool is_mission(const xmlNode *node);
 // The node a reply's descent goes on from at level 1: when that node is a SOAP Header element
 // with a Body element after it, the Body; otherwise the node itself.
 const xmlNode *past_header(const xmlNode *level_one);
@@ -99,6 +108,9 @@ const xmlNode *past_header(const xmlNode *level_one);
 // examined nodes (the first examined one and its later siblings; none when it is null) nor inside
 // one of them.
 bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined);
+// True when an examined entry that is no mission itself (a wrapper, say) holds a mission, at any
+// depth, whose train is at the platform: an arrival the scan does not read.
+bool arrival_in_wrapper(const xmlDoc *document, const xmlNode *entry);
 // The container of the mission list, given the node the descent reaches at level 3: a SOAP 1.2
 // RPC reply names its result first, and the return value is the next element after it.
 const xmlNode *past_rpc_result(const xmlNode *level_three);
@@ -109,6 +121,8 @@ const xmlNode *past_rpc_result(const xmlNode *level_three);
 bool entry_encoded(const xmlDoc *document, const xmlNode *entry, bool arriving);
 // The same for the elements that the station report reads.
 bool stations_encoded(const xmlDoc *document, const xmlNode *mission);
+// True when the list's container refers elsewhere for its entries (href, or SOAP 1.2 ref).
+bool container_by_reference(const xmlNode *container);
 
 // The program name for a usage line: as invoked, or the fallback when there is none.
 const char *program_name(int argc, char **argv, const char *fallback);

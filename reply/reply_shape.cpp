@@ -1,6 +1,6 @@
 // What lies around a reply's mission list: a SOAP Header that the descent passes over, the
-// result name of a SOAP 1.2 RPC reply, and the arriving mission that a reply of another layout
-// holds where the descent never looks.
+// result name of a SOAP 1.2 RPC reply, a bare list whose missions stand a level higher, and the
+// arriving mission that a reply of another layout holds where the descent never looks.
 #include "reply.h"
 
 #include <cstring>
@@ -52,15 +52,28 @@ const xmlNode *next_level(const xmlNode *node, bool indented)
     return indented ? node->children->next : node->children;
 }
 
-const xmlNode *mission_list_container(const xmlNode *root, bool indented, bool &settled)
+const xmlNode *descent_level_three(const xmlNode *root, bool indented, bool &settled)
 {
     const xmlNode *level_one = next_level(root, indented);
     const xmlNode *descent = past_header(level_one);
     settled = !(descent == level_one && is_soap_header(level_one));
-    const xmlNode *level_three = next_level(next_level(descent, indented), indented);
+    return next_level(next_level(descent, indented), indented);
+}
+
+const xmlNode *mission_list_container(const xmlNode *root, bool indented, bool &settled)
+{
+    const xmlNode *level_three = descent_level_three(root, indented, settled);
+    if (is_mission(level_three)) {
+        return level_three->parent;
+    }
     const xmlNode *container = past_rpc_result(level_three);
     settled = settled && !(container == level_three && is_rpc_result(level_three));
     return container;
+}
+
+bool is_mission(const xmlNode *node)
+{
+    return node != nullptr && first_child_named(node, "stationsMessages") != nullptr;
 }
 
 const xmlNode *past_header(const xmlNode *level_one)
@@ -87,6 +100,12 @@ const xmlNode *past_rpc_result(const xmlNode *level_three)
         }
     }
     return level_three;
+}
+
+bool arrival_in_wrapper(const xmlDoc *document, const xmlNode *entry)
+{
+    return entry->type == XML_ELEMENT_NODE && !is_mission(entry) &&
+           arrival_outside(document, entry, nullptr);
 }
 
 bool arrival_outside(const xmlDoc *document, const xmlNode *root, const xmlNode *first_examined)

@@ -128,3 +128,18 @@ bool stations_encoded(const xmlDoc *document, const xmlNode *mission)
 {
     return container_encoded(document, first_child_named(mission, "stations"), {"name"});
 }
+
+bool container_by_reference(const xmlNode *container)
+{
+    if (container == nullptr || container->type != XML_ELEMENT_NODE) {
+        return false;
+    }
+    for (const xmlAttr *attribute = container->properties; attribute != nullptr;
+         attribute = attribute->next) {
+        if ((text_is(attribute->name, "href") && attribute->ns == nullptr) ||
+            (text_is(attribute->name, "ref") && in_namespace(attribute, soap_1_2_encoding))) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -10,6 +10,8 @@ path is one shape of reply:
     /header           the same with a SOAP Header (a request id) before the Body
     /bare             the missions directly in the response element, one level higher
     /soap12           SOAP 1.2, wrapped
+    /arrays           wrapped, each mission's dates and station names written as spyne's Arrays:
+                      a list element holding one item for each value
     /fault            a SOAP 1.1 fault, with HTTP status 500
     /action           wrapped, but only for the SOAPAction "urn:example:board:getBoard", as a
                       service that picks its operation by that header does; any other gets a
@@ -55,6 +57,33 @@ class missions(ComplexModel):
     ]
 
 
+# The missions of the Arrays' board are types of their own, in a namespace of their own.
+ARRAYS_NAMESPACE = "urn:example:board:arrays"
+
+
+class directionOfArrays(ComplexModel):
+    __namespace__ = ARRAYS_NAMESPACE
+    __type_name__ = "direction"
+    _type_info = [("name", Unicode), ("sens", Unicode)]
+
+
+class stationsOfArrays(ComplexModel):
+    __namespace__ = ARRAYS_NAMESPACE
+    __type_name__ = "stations"
+    _type_info = [("name", Array(Unicode))]
+
+
+class missionsOfArrays(ComplexModel):
+    __namespace__ = ARRAYS_NAMESPACE
+    __type_name__ = "missions"
+    _type_info = [
+        ("stationsMessages", Unicode),
+        ("stations", stationsOfArrays),
+        ("stationsDates", Array(Unicode)),
+        ("direction", directionOfArrays),
+    ]
+
+
 class requestInfo(ComplexModel):
     __namespace__ = NAMESPACE
     _type_info = [("requestId", Unicode)]
@@ -79,6 +108,23 @@ def board():
                  stationsDates=["2026-12-09T07:11:00"],
                  direction=direction(name="Saltmarsh Lane", sens="A")),
     ]
+
+
+def board_of_arrays():
+    return [
+        missionsOfArrays(stationsMessages=mission.stationsMessages,
+                         stations=stationsOfArrays(name=mission.stations.name),
+                         stationsDates=mission.stationsDates,
+                         direction=directionOfArrays(name=mission.direction.name,
+                                                     sens=mission.direction.sens))
+        for mission in board()
+    ]
+
+
+class BoardOfArrays(ServiceBase):
+    @rpc(Unicode, _returns=Array(missionsOfArrays))
+    def getBoard(ctx, station):
+        return board_of_arrays()
 
 
 class WrappedBoard(ServiceBase):
@@ -113,6 +159,7 @@ SERVICES = {
     "/header": (BoardWithHeader, Soap11),
     "/bare": (BareBoard, Soap11),
     "/soap12": (WrappedBoard, Soap12),
+    "/arrays": (BoardOfArrays, Soap11),
     "/fault": (ClosedBoard, Soap11),
     "/action": (WrappedBoard, Soap11),
 }

@@ -189,7 +189,7 @@ TEST(ConsoleReports, PrintEveryValueInDocumentOrder)
     const DocumentPtr document = parse(reported_mission);
     ASSERT_TRUE(document);
     std::string console;
-    print_stationDates(document.get(), root_of(document), console);
+    print_stationDates(document.get(), root_of(document), ValueItems::not_read, console);
     print_direction(document.get(), root_of(document), console);
     EXPECT_EQ(console, "stationsDates: D1\nstationsDates: D2\n"
                        "direction->sens: E\ndirection->name: N1\ndirection->name: N2\n");

@@ -21,7 +21,7 @@ int main(int argc, char **argv)
     const bool completed = reports_completed([&] {
         std::string console;
         if (train_arrives(document.get(), mission)) {
-            print_stationDates(document.get(), mission, console);
+            print_stationDates(document.get(), mission, ValueItems::not_read, console);
             print_direction(document.get(), mission, console);
         }
         write_reports(console);

@@ -1,14 +1,16 @@
-// Reading one mission record of a parsed document: the arrival test and the reports of its
-// fields, on the console alone or on the console and in a CSV file, and the CSV log they go to.
+// Reading one mission record of a parsed document: the arrival test, the values that a report
+// takes of an arriving mission, and the CSV log that a record of them goes to.
 #pragma once
 
 #include <libxml/tree.h>
 
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A parsed document, released with the library's own function when its owner goes.
 using DocumentPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
@@ -72,24 +74,33 @@ bool stations_values_nested(const xmlDoc *document, const xmlNode *mission);
 // windows-1252: a reply whose declared encoding is not that of its text.
 bool message_misdeclared(const xmlDoc *document, const xmlNode *entry);
 
-// Console reports, one line per value, added to the console text of the run: a program writes
-// it once its reading is done, so that a reply refused on the way prints nothing.
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, ValueItems items,
-                        std::string &console);
-void print_direction(const xmlDoc *document, const xmlNode *mission, std::string &console);
-// The console text on standard output, written at once. A write that fails is said on standard
-// error with its reason ("write error: REASON"), unless the reader went away, as that of `| head`
-// does; the run goes on as it would have.
-void write_reports(std::string_view console);
-
-// Console and CSV reports: each value is added to the console text, then as a CSV field to the
-// record, which is kept in memory until it is appended whole.
-void print_station(const xmlDoc *document, const xmlNode *mission, std::string &console,
-                   std::string &record);
-void print_stationDates(const xmlDoc *document, const xmlNode *mission, std::string &console,
-                        std::string &record);
-void print_direction(const xmlDoc *document, const xmlNode *mission, const xmlChar *field,
-                     std::string &console, std::string &record);
+// A field of an arriving mission that a report takes.
+enum class Field : std::uint8_t { station, date, direction_name, direction_sens };
+// Whether the station names of an arriving mission are read (quaywatch_per_station's report
+// has them; quaywatch's has not).
+enum class StationNames { read, not_read };
+// One value read: its field, and where its text ends in the text of all the values.
+struct Value {
+    std::size_t end;
+    Field field;
+};
+// The values of the arriving missions read, in the order read: their text one value after the
+// other, and, for each arriving mission, where its values begin. An element without text gives an
+// empty value.
+struct Arrivals {
+    std::string text;
+    std::vector<Value> values;
+    std::vector<std::size_t> missions;
+};
+// Adds an arriving mission's values, as the reports take them: the name children of its first
+// stations (when asked), every stationsDates, and the name and sens children of its first
+// direction, in document order.
+void read_arrival(const xmlDoc *document, const xmlNode *mission, StationNames stations,
+                  ValueItems items, Arrivals &arrivals);
+// The text of a value read.
+std::string_view value_text(const Arrivals &arrivals, std::size_t index);
+// Where the values of the arriving mission numbered `mission` end.
+std::size_t mission_end(const Arrivals &arrivals, std::size_t mission);
 
 // Appends the record to the CSV file at csvname, creating it if need be: with one write under an
 // exclusive flock of the file, once the path is known to still name the file that was locked,

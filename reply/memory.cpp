@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -56,11 +55,4 @@ void watch_library_memory()
 bool library_memory_failed()
 {
     return allocation_failed;
-}
-
-void require_library_memory()
-{
-    if (allocation_failed) {
-        throw std::bad_alloc();
-    }
 }

@@ -1,9 +1,9 @@
-// A reply read as it streams. The library's file parse builds the tree as it always does, but
-// each entry of the mission list is examined as soon as it is complete and then released, so a
-// reply of any size is read in the memory of about one entry. Everything outside the examined
-// entries stays in the tree for what reads it once the parse is done: the service's fault, the
-// Header, and the search for an arrival outside the list. Nothing is printed or appended until
-// the whole document has parsed, so a reply that turns out not to be well-formed leaves no trace.
+// A reply read as it streams. The library's parse builds the tree as it always does, but each
+// entry of the mission list is examined as soon as it is complete and then released, so a reply
+// of any size is read in the memory of about one entry. Everything outside the examined entries
+// stays in the tree for what reads it once the parse is done: the service's fault, the Header,
+// and the search for an arrival outside the list. Nothing is given until the whole document has
+// parsed, so a reply that turns out not to be well-formed gives nothing of its missions.
 #include "reply.h"
 
 #include <libxml/SAX2.h>
@@ -21,11 +21,9 @@ using ParserPtr = std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)>;
 struct ReplyReading {
     // The parse of the reply itself; an entity's replacement text is parsed by another.
     xmlParserCtxt *parser;
-    // None: quaywatch's reading, every arriving mission on the console. Given: the per-station
-    // reading, the first arriving mission on the console and as a record for this file.
-    const char *csvname;
-    // Read for a SOAP fault alone: nothing else is reported, nor said.
-    bool fault_only = false;
+    Layout layout;
+    Wanted wanted;
+    Sought sought;
     // The list's container, once the walk down to it is settled.
     xmlNode *container = nullptr;
     // The container is the node at level 3, which a child named stationsMessages still to come
@@ -44,10 +42,8 @@ struct ReplyReading {
     bool message_kept = false;
     bool examined = false;
     // What the entries gave.
-    std::string console{};
-    std::string record{};
-    bool reported = false;
-    // The per-station reading examines nothing after its first arriving mission.
+    Arrivals arrivals{};
+    // The reading of the first arrival examines nothing after it.
     bool arrival_examined = false;
     // An examined entry that is no mission holds one whose train is at the platform.
     bool missed_inside = false;
@@ -58,59 +54,64 @@ struct ReplyReading {
     bool out_of_memory = false;
 };
 
-bool indented(const ReplyReading &reading)
-{
-    return reading.csvname == nullptr;
-}
-
 const xmlDoc *document_of(const ReplyReading &reading)
 {
     return reading.parser->myDoc;
 }
 
-void report_mission(ReplyReading &reading, const xmlNode *mission)
+bool is_blank_text(const xmlNode *node)
 {
-    const xmlDoc *document = document_of(reading);
-    if (reading.csvname == nullptr) {
-        print_stationDates(document, mission, ValueItems::read, reading.console);
-        print_direction(document, mission, reading.console);
-        return;
+    if (node == nullptr || node->type != XML_TEXT_NODE || node->content == nullptr) {
+        return false;
     }
-    print_station(document, mission, reading.console, reading.record);
-    print_stationDates(document, mission, reading.console, reading.record);
-    print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), reading.console,
-                    reading.record);
-    print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), reading.console,
-                    reading.record);
+    const std::string_view text(reinterpret_cast<const char *>(node->content));
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-// One examined node of the list. The per-station reading examines nothing after the first
-// arriving mission, and a reply found in SOAP encoding is refused whatever comes after; the
-// other refusals yield to it, so the examination goes on past them.
+// An indented reply opens its root with the whitespace before its first element. The root's
+// first child node is complete by the time anything inside the root's first element is.
+bool indented(const ReplyReading &reading)
+{
+    if (reading.layout != Layout::of_the_reply) {
+        return reading.layout == Layout::indented;
+    }
+    const xmlNode *root = xmlDocGetRootElement(document_of(reading));
+    return root != nullptr && is_blank_text(root->children);
+}
+
+bool with_stations(const ReplyReading &reading)
+{
+    return reading.wanted == Wanted::first_arrival_with_stations;
+}
+
+// One examined node of the list. The reading of the first arrival examines nothing after it,
+// and a reply found in SOAP encoding is refused whatever comes after; the other refusals yield
+// to it, so the examination goes on past them.
 void examine(ReplyReading &reading, const xmlNode *entry)
 {
-    const bool per_station = reading.csvname != nullptr;
-    if (reading.fault_only || reading.encoded || (reading.arrival_examined && per_station)) {
+    const bool stations = with_stations(reading);
+    if (reading.sought == Sought::fault || reading.encoded ||
+        (reading.arrival_examined && stations)) {
         return;
     }
     reading.examined = true;
     const xmlDoc *document = document_of(reading);
     const bool arriving = train_arrives(document, entry);
     if (entry_encoded(document, entry, arriving) ||
-        (arriving && per_station && stations_encoded(document, entry))) {
+        (arriving && stations && stations_encoded(document, entry))) {
         reading.encoded = true;
         return;
     }
     reading.nested = reading.nested || entry_values_nested(document, entry, arriving) ||
-                     (arriving && per_station && stations_values_nested(document, entry));
+                     (arriving && stations && stations_values_nested(document, entry));
     reading.misdeclared = reading.misdeclared || message_misdeclared(document, entry);
     if (!arriving) {
         reading.missed_inside = reading.missed_inside || arrival_in_wrapper(document, entry);
         return;
     }
     reading.arrival_examined = true;
-    report_mission(reading, entry);
-    reading.reported = true;
+    read_arrival(document, entry, stations ? StationNames::read : StationNames::not_read,
+                 ValueItems::read, reading.arrivals);
 }
 
 bool text_piece(const xmlNode *node)
@@ -178,8 +179,10 @@ void take_container(ReplyReading &reading, xmlNode *node)
 void read_as_bare_list(ReplyReading &reading)
 {
     xmlNode *level_two = reading.container->parent;
-    reading = ReplyReading{
-        .parser = reading.parser, .csvname = reading.csvname, .fault_only = reading.fault_only};
+    reading = ReplyReading{.parser = reading.parser,
+                           .layout = reading.layout,
+                           .wanted = reading.wanted,
+                           .sought = reading.sought};
     take_container(reading, level_two);
 }
 
@@ -265,17 +268,6 @@ void element_ended(void *context, const xmlChar *local_name, const xmlChar *pref
     }
 }
 
-// The record is appended only when every value of it was read. The console has its lines first,
-// so that a signal held back while the record goes in, and ending the run after it, does not
-// cost it them.
-Outcome log_record(const ReplyReading &reading)
-{
-    require_library_memory();
-    write_reports(reading.console);
-    return append_record(reading.csvname, reading.record) ? Outcome::reported
-                                                          : Outcome::record_not_appended;
-}
-
 // The entries of a list that the walk settled on only once the tree was whole.
 void consume_kept_list(ReplyReading &reading, xmlNode *container)
 {
@@ -294,147 +286,188 @@ Outcome outcome_of_board(ReplyReading &reading, const xmlDoc *document, const xm
         auto *container =
             const_cast<xmlNode *>(mission_list_container(root, indented(reading), settled));
         if (container == nullptr) {
-            write_diagnostic("no mission list in document\n");
             return Outcome::no_list;
         }
         consume_kept_list(reading, container);
     }
     if (reading.encoded) {
-        write_diagnostic("mission values in SOAP encoding not read\n");
         return Outcome::encoded_values;
     }
     if (reading.nested) {
-        write_diagnostic("mission values in nested elements not read\n");
         return Outcome::nested_values;
     }
     if (reading.misdeclared) {
-        write_diagnostic("reply text not in its declared encoding\n");
         return Outcome::misdeclared_text;
     }
-    if (reading.reported) {
-        if (reading.csvname != nullptr) {
-            return log_record(reading);
-        }
-        write_reports(reading.console);
+    if (reading.arrival_examined) {
         return Outcome::reported;
     }
     // A list that gave nothing to examine leaves every element of the reply outside it.
     const xmlNode *first_examined = reading.examined ? reading.first_kept : nullptr;
     if (reading.missed_inside || arrival_outside(document, root, first_examined)) {
-        write_diagnostic("arriving mission outside the mission list\n");
         return Outcome::missed_arrival;
     }
     return Outcome::no_train;
 }
 
-Outcome outcome_of_fault(const xmlDoc *document)
+// What the whole document came to, once it has parsed.
+void find_in_reply(ReplyReading &reading, const xmlDoc *document, ReplyFound &found)
 {
     const xmlNode *root = xmlDocGetRootElement(document);
-    const xmlNode *fault =
-        root != nullptr && name_is(root, "Envelope") ? service_fault(root) : nullptr;
-    if (fault == nullptr) {
-        return Outcome::refused_document;
+    const std::optional<Outcome> refused = refused_root(document);
+    const xmlNode *fault = refused ? nullptr : service_fault(root);
+    if (fault != nullptr) {
+        found.outcome = Outcome::fault;
+        found.fault_text = service_fault_text(document, fault);
+    } else if (reading.sought == Sought::fault) {
+        found.outcome = Outcome::not_a_fault;
+    } else if (refused) {
+        found.outcome = *refused;
+    } else if (reading.out_of_memory) {
+        throw std::bad_alloc();
+    } else {
+        found.outcome = outcome_of_board(reading, document, root);
     }
-    report_service_fault(document, fault);
-    return Outcome::fault;
+    if (found.outcome == Outcome::reported) {
+        found.arrivals = std::move(reading.arrivals);
+    }
 }
 
-Outcome outcome_of_reply(ReplyReading &reading, const xmlDoc *document)
+// Hands the parse's ends of elements to the reading, which the parser carries as its user data.
+void attach(xmlParserCtxt *parser, ReplyReading &reading)
 {
-    if (reading.fault_only) {
-        return outcome_of_fault(document);
-    }
-    if (!root_accepted(document, "Envelope", "document of the wrong type\n")) {
-        return Outcome::refused_document;
-    }
-    const xmlNode *root = xmlDocGetRootElement(document);
-    if (const xmlNode *fault = service_fault(root); fault != nullptr) {
-        report_service_fault(document, fault);
-        return Outcome::fault;
-    }
-    if (reading.out_of_memory) {
-        throw std::bad_alloc();
-    }
-    return outcome_of_board(reading, document, root);
+    parser->_private = &reading;
+    parser->sax->endElementNs = element_ended;
 }
 
 void ignore_diagnostic(void * /*context*/, xmlError * /*error*/)
 {
 }
 
-// The parse and the reading that every reply goes through, whatever it is read from.
-Outcome read_parsed(xmlParserCtxt *parser, const char *csvname, bool fault_only)
+// What a parse that has ended came to: a document that did not parse, or that memory ran short
+// of, gives that and nothing else.
+ReplyFound found_after_parse(xmlParserCtxt *parser, ReplyReading &reading)
 {
-    if (parser == nullptr) {
-        if (!fault_only) {
-            write_diagnostic("document not parsed successfully\n");
-        }
-        return Outcome::refused_document;
-    }
-    ReplyReading reading{.parser = parser, .csvname = csvname, .fault_only = fault_only};
-    parser->_private = &reading;
-    parser->sax->endElementNs = element_ended;
-    if (fault_only) {
-        parser->sax->serror = ignore_diagnostic;
-    }
-    xmlParseDocument(parser);
     // The parser leaves its document to its caller.
     const DocumentPtr document(parser->myDoc, &xmlFreeDoc);
-    if (!document || parser->wellFormed == 0 || library_memory_failed()) {
-        if (!fault_only) {
-            write_diagnostic("document not parsed successfully\n");
-        }
-        return Outcome::refused_document;
+    parser->myDoc = nullptr;
+    ReplyFound found;
+    if (library_memory_failed() || reading.out_of_memory) {
+        found.outcome = Outcome::out_of_memory;
+        return found;
     }
-    Outcome outcome = Outcome::out_of_memory;
-    const bool completed =
-        reports_completed([&] { outcome = outcome_of_reply(reading, document.get()); });
-    return completed ? outcome : Outcome::out_of_memory;
-}
-
-// A parse of bytes in memory, whose diagnostics name them as given.
-ParserPtr memory_parser(std::string_view reply, const char *reply_name)
-{
-    if (reply.size() > static_cast<std::size_t>(INT_MAX)) {
-        return {nullptr, &xmlFreeParserCtxt};
+    if (!document || parser->wellFormed == 0) {
+        found.outcome = Outcome::not_parsed;
+        return found;
     }
-    ParserPtr parser(xmlCreateMemoryParserCtxt(reply.data(), static_cast<int>(reply.size())),
-                     &xmlFreeParserCtxt);
-    if (parser && parser->input != nullptr && parser->input->filename == nullptr) {
-        parser->input->filename = reinterpret_cast<const char *>(
-            xmlStrdup(reinterpret_cast<const xmlChar *>(reply_name)));
+    try {
+        find_in_reply(reading, document.get(), found);
+    } catch (const std::bad_alloc &) {
+        found = ReplyFound{.outcome = Outcome::out_of_memory};
     }
-    return parser;
+    return found;
 }
 
 } // namespace
 
-Outcome read_reply(const char *docname, const char *csvname)
+ReplyFound read_reply(const char *docname, Layout layout, Wanted wanted)
 {
     const ParserPtr parser(xmlCreateFileParserCtxt(docname), &xmlFreeParserCtxt);
-    return read_parsed(parser.get(), csvname, false);
-}
-
-Outcome read_reply_in_memory(std::string_view reply, const char *reply_name, const char *csvname)
-{
-    const ParserPtr parser = memory_parser(reply, reply_name);
-    return read_parsed(parser.get(), csvname, false);
-}
-
-Outcome read_fault_in_memory(std::string_view reply, const char *reply_name)
-{
-    const ParserPtr parser = memory_parser(reply, reply_name);
-    return read_parsed(parser.get(), nullptr, true);
-}
-
-int exit_status(Outcome outcome)
-{
-    switch (outcome) {
-    case Outcome::fault:
-    case Outcome::refused_document:
-    case Outcome::out_of_memory:
-        return 0;
-    default:
-        return 1;
+    if (!parser) {
+        return ReplyFound{.outcome = library_memory_failed() ? Outcome::out_of_memory
+                                                             : Outcome::not_parsed};
     }
+    ReplyReading reading{
+        .parser = parser.get(), .layout = layout, .wanted = wanted, .sought = Sought::board};
+    attach(parser.get(), reading);
+    xmlParseDocument(parser.get());
+    return found_after_parse(parser.get(), reading);
+}
+
+// A reading fed as the reply comes in. The parser is made once the first four bytes are there,
+// from which it tells the reply's encoding.
+struct ReplyStream {
+    std::string reply_name;
+    ParserPtr parser{nullptr, &xmlFreeParserCtxt};
+    ReplyReading reading;
+    std::string first_bytes{};
+    bool out_of_memory = false;
+};
+
+void end_reply_stream(ReplyStream *stream)
+{
+    if (stream != nullptr && stream->parser && stream->parser->myDoc != nullptr) {
+        xmlFreeDoc(stream->parser->myDoc);
+        stream->parser->myDoc = nullptr;
+    }
+    delete stream;
+}
+
+ReplyStreamPtr start_reply_stream(const char *reply_name, Layout layout, Wanted wanted,
+                                  Sought sought)
+{
+    ReplyStreamPtr stream(
+        new ReplyStream{
+            .reply_name = reply_name,
+            .reading = {.parser = nullptr, .layout = layout, .wanted = wanted, .sought = sought}},
+        &end_reply_stream);
+    return stream;
+}
+
+namespace {
+
+void create_push_parser(ReplyStream &stream)
+{
+    stream.parser.reset(xmlCreatePushParserCtxt(nullptr, nullptr, stream.first_bytes.data(),
+                                                static_cast<int>(stream.first_bytes.size()),
+                                                stream.reply_name.c_str()));
+    stream.first_bytes.clear();
+    if (!stream.parser) {
+        stream.out_of_memory = true;
+        return;
+    }
+    stream.reading.parser = stream.parser.get();
+    attach(stream.parser.get(), stream.reading);
+    if (stream.reading.sought == Sought::fault) {
+        stream.parser->sax->serror = ignore_diagnostic;
+    }
+}
+
+} // namespace
+
+void feed_reply_stream(ReplyStream &stream, std::string_view bytes)
+{
+    if (stream.out_of_memory) {
+        return;
+    }
+    if (!stream.parser) {
+        try {
+            stream.first_bytes.append(bytes);
+        } catch (const std::bad_alloc &) {
+            stream.out_of_memory = true;
+            return;
+        }
+        if (stream.first_bytes.size() >= 4) {
+            create_push_parser(stream);
+        }
+        return;
+    }
+    // A chunk is handed over in parts the parser's int can count.
+    while (!bytes.empty()) {
+        const std::size_t part = std::min<std::size_t>(bytes.size(), INT_MAX / 2);
+        xmlParseChunk(stream.parser.get(), bytes.data(), static_cast<int>(part), 0);
+        bytes.remove_prefix(part);
+    }
+}
+
+ReplyFound finish_reply_stream(ReplyStream &stream)
+{
+    if (!stream.parser && !stream.out_of_memory) {
+        create_push_parser(stream);
+    }
+    if (stream.out_of_memory || !stream.parser) {
+        return ReplyFound{.outcome = Outcome::out_of_memory};
+    }
+    xmlParseChunk(stream.parser.get(), nullptr, 0, 1);
+    return found_after_parse(stream.parser.get(), stream.reading);
 }

@@ -1,48 +1,66 @@
-// Reading a reply of a board service: the intake of a document, the walk down a reply to its
-// mission list, the entries of that list read as the parse goes, the service's fault, and the
-// library's memory. What each entry says is read by the mission record functions.
+// Reading a reply of a board service: the walk down a reply to its mission list, the entries of
+// that list read as the parse goes, the service's fault, and the library's memory. The reading
+// prints nothing: it gives what it found, and the program says it. What each entry says is read
+// by the mission record functions.
 #pragma once
 
 #include "mission.h"
 
-// What the reading of a reply came to; each program turns it into its exit status.
+// What the reading of a reply came to; each program says it, and turns it into its status.
 enum class Outcome {
-    reported,            // arriving missions reported (and, per station, the record appended)
+    reported,            // arriving missions read (and, per station, the record appended)
     no_train,            // a board with no train at the platform
     fault,               // the service answered with a fault
+    not_a_fault,         // read for a fault alone, and there was none
     no_list,             // the walk down found no mission list
     missed_arrival,      // nothing examined arrived, but a mission elsewhere in the reply does
     encoded_values,      // values in SOAP encoding, refused
     nested_values,       // values nested deeper than the items of a list, refused
     misdeclared_text,    // text that is not in the reply's declared encoding, refused
-    refused_document,    // not parsed, no root element, or a root of another name
-    out_of_memory,       // memory ran out once the document was read
-    record_not_appended, // reported, but the record is not in the log
+    not_parsed,          // the document is missing, unreadable or not well-formed
+    empty_document,      // the document has no root element
+    wrong_type,          // the root element is not an Envelope
+    out_of_memory,       // memory ran out, in our code or in the library's
+    record_not_appended, // read, but the record is not in the log
 };
 
-// The exit status of a reply tool: 0 for a reply refused as a whole, 1 once one was read.
-int exit_status(Outcome outcome);
+// The layout of a reply: indented, each level opening with the whitespace before its first
+// element, or compact, with no text between elements; or told by the reply itself, indented when
+// the root's first child node is a text node of whitespace alone.
+enum class Layout { indented, compact, of_the_reply };
+// What a run wants of a reply's arriving missions: every one, with its dates and direction, as
+// quaywatch reports them; or the first, with its station names too, as quaywatch_per_station
+// reports it, examining nothing after it.
+enum class Wanted { every_arrival, first_arrival_with_stations };
+// Whether a reply is read as a board, or for a SOAP fault alone, as an HTTP error may carry one.
+enum class Sought { board, fault };
+
+// What the reading of a reply found: its outcome, the words of a service's fault, and the values
+// of the arriving missions read (none unless the outcome is Outcome::reported).
+struct ReplyFound {
+    Outcome outcome = Outcome::not_parsed;
+    std::string fault_text{};
+    Arrivals arrivals{};
+};
 
 // Reads the reply at docname ("-" for standard input) with the library's file parse, its default
 // options and its own tree builder, handing each entry of the mission list to the arrival test
-// and the reports as soon as it is complete, and releasing it then. Without a csvname, as
-// quaywatch does: an indented reply, every arriving mission on the console. With one, as
-// quaywatch_per_station does: a compact reply, the first arriving mission on the console and as
-// a record appended to csvname. Nothing is printed or appended before the whole document has
-// parsed; every message is said on standard error.
-Outcome read_reply(const char *docname, const char *csvname);
-// The same reading of a reply held in memory, whose diagnostics name it reply_name.
-Outcome read_reply_in_memory(std::string_view reply, const char *reply_name, const char *csvname);
-// A reply in memory read for its SOAP fault alone, as an HTTP error may carry one: the fault is
-// said and Outcome::fault given; anything else gives Outcome::refused_document, and nothing is
-// said, the library's diagnostics included.
-Outcome read_fault_in_memory(std::string_view reply, const char *reply_name);
+// as soon as it is complete, and releasing it then, so that a reply of any size is read in the
+// memory of about one entry. The library's own diagnostics go where it writes them.
+ReplyFound read_reply(const char *docname, Layout layout, Wanted wanted);
 
-// What every program does before anything else: a closed standard descriptor is opened on
-// /dev/null, so that no file the run opens takes its place, SIGXFSZ is ignored, so that a write
-// past the file-size limit fails and is said, and the library takes its memory from our
-// allocator, which notes any allocation it could not make.
-void prepare_process();
+// The same reading, fed the bytes of a reply as they come in; its diagnostics name the reply
+// reply_name. Nothing is read into the outcome until the stream is finished.
+struct ReplyStream;
+void end_reply_stream(ReplyStream *stream);
+using ReplyStreamPtr = std::unique_ptr<ReplyStream, decltype(&end_reply_stream)>;
+ReplyStreamPtr start_reply_stream(const char *reply_name, Layout layout, Wanted wanted,
+                                  Sought sought);
+void feed_reply_stream(ReplyStream &stream, std::string_view bytes);
+ReplyFound finish_reply_stream(ReplyStream &stream);
+
+// Watches the library's memory: it then takes its memory from our allocator, which notes any
+// allocation it could not make.
 void watch_library_memory();
 // The allocator a library is given, so that library_memory_failed() tells of its failures too.
 void *watched_malloc(std::size_t size);
@@ -50,41 +68,18 @@ void *watched_realloc(void *block, std::size_t size);
 void *watched_calloc(std::size_t count, std::size_t size);
 char *watched_strdup(const char *text);
 void release_watched(void *block);
-// True once an allocation of the library has failed; require_library_memory throws
-// std::bad_alloc then, so that the library's lack of memory ends a run as our own does.
+// True once an allocation of a watched library has failed.
 bool library_memory_failed();
-void require_library_memory();
 
-// Runs a program's reports. Memory that runs out, in our code or in the library's, ends them
-// with "out of memory" on standard error and false, so that the run never passes as a good one.
-template <typename Reports> bool reports_completed(Reports &&reports)
-{
-    try {
-        reports();
-        require_library_memory();
-        return true;
-    } catch (const std::bad_alloc &) {
-        write_diagnostic("out of memory\n");
-        return false;
-    }
-}
-
-// The intake of a single-mission document: parse the file whole (the library's default options,
-// so "-" reads standard input and the library's own diagnostics come first), then check that the
-// root element has the expected name. A parse that ran out of memory is refused like one that
-// failed. A refused document is released and nothing is given back, once the program's own
-// message has gone to standard error.
-DocumentPtr intake_document(const char *docname, const char *root_name,
-                            std::string_view parse_failure, std::string_view wrong_type);
-// The check of a parsed document's root element that every intake makes; false, with the
-// message said, when the document has none or one of another name.
-bool root_accepted(const xmlDoc *document, const char *root_name, std::string_view wrong_type);
+// The outcome of a parsed document's root element: none when it is an Envelope.
+std::optional<Outcome> refused_root(const xmlDoc *document);
 
 // The Fault element of a reply whose service reports a failure instead of a board: the first
 // element of the root's first Body element, when it is named Fault; otherwise none.
 const xmlNode *service_fault(const xmlNode *root);
-// "service fault: " and the fault's own words on standard error.
-void report_service_fault(const xmlDoc *document, const xmlNode *fault);
+// The fault's own words: its faultstring (SOAP 1.1) or the first Text of its Reason (SOAP 1.2),
+// empty when it has none.
+std::string service_fault_text(const xmlDoc *document, const xmlNode *fault);
 
 // The node of the next level down a reply: in an indented reply every element that holds
 // elements opens with the whitespace before its first child element, so each level's element is
@@ -123,6 +118,3 @@ bool entry_encoded(const xmlDoc *document, const xmlNode *entry, bool arriving);
 bool stations_encoded(const xmlDoc *document, const xmlNode *mission);
 // True when the list's container refers elsewhere for its entries (href, or SOAP 1.2 ref).
 bool container_by_reference(const xmlNode *container);
-
-// The program name for a usage line: as invoked, or the fallback when there is none.
-const char *program_name(int argc, char **argv, const char *fallback);

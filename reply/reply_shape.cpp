@@ -44,6 +44,18 @@ bool is_rpc_result(const xmlNode *node)
 
 } // namespace
 
+std::optional<Outcome> refused_root(const xmlDoc *document)
+{
+    const xmlNode *root = xmlDocGetRootElement(document);
+    if (root == nullptr) {
+        return Outcome::empty_document;
+    }
+    if (!name_is(root, "Envelope")) {
+        return Outcome::wrong_type;
+    }
+    return std::nullopt;
+}
+
 const xmlNode *next_level(const xmlNode *node, bool indented)
 {
     if (node == nullptr || node->children == nullptr) {

@@ -46,14 +46,11 @@ const xmlNode *service_fault(const xmlNode *root)
     return first != nullptr && name_is(first, "Fault") ? first : nullptr;
 }
 
-void report_service_fault(const xmlDoc *document, const xmlNode *fault)
+std::string service_fault_text(const xmlDoc *document, const xmlNode *fault)
 {
-    std::string message = "service fault: ";
     const xmlNode *text_element = fault_text_element(fault);
-    std::string joined;
-    const std::optional<std::string_view> text =
-        text_element != nullptr ? read_element_text(document, text_element, joined) : std::nullopt;
-    message += text.value_or("");
-    message += '\n';
-    write_diagnostic(message);
+    if (text_element == nullptr) {
+        return {};
+    }
+    return element_text(document, text_element).value_or("");
 }

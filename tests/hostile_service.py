@@ -3,8 +3,10 @@
     hostile_service.py PORT_FILE
 
 Listens on 127.0.0.1 on a port the kernel picks, writes that port to PORT_FILE (a FIFO, so that
-the test waits on it rather than sleeping) and serves until it is stopped. Each path is one way
-a service, or whoever stands in its place, can answer a POST:
+the test waits on it rather than sleeping) and serves until it is stopped. A request whose type
+does not fit its envelope (SOAP 1.1 as text/xml with a SOAPAction header, SOAP 1.2 as
+application/soap+xml with its action in the type) is answered 415, as SOAP 1.2 endpoints do.
+Each path is one way a service, or whoever stands in its place, can answer a POST:
 
     /board            the board, compact: one train at the platform
     /chunked          the same, in chunks
@@ -24,6 +26,10 @@ a service, or whoever stands in its place, can answer a POST:
     /many-headers     the board after 300 headers of 1 KiB
     /gzip-junk        the board compressed, with bytes after the end of its gzip stream
     /namespace-line   the board, a namespace of it named with a line feed and the logger's words
+    /heavy-mission    an arriving mission with 60 station names of 4 MiB each, in chunks
+    /board-indented   the board, indented
+    /cut-entry        the board cut short in the middle of a mission, the connection closed
+    /gibibyte         a compact board of just under 1 GiB, in chunks, its one train the last
     http://xn--brmbleford-r5a.invalid/board, asked of it as a proxy: the board
     /html             an HTML page with HTTP status 200
     /spoof            the board, its namespace named with the logger's own words of refusal
@@ -60,6 +66,12 @@ FAULT = (
 
 def board(namespace="urn:example:board"):
     return BOARD.format(namespace=namespace).encode()
+
+
+def indented(compact):
+    """The board laid out with a line and an indentation for each element."""
+    from xml.dom import minidom
+    return minidom.parseString(compact).toprettyxml(indent="  ", encoding="UTF-8")
 
 
 def bomb():
@@ -113,6 +125,44 @@ class Handler(BaseHTTPRequestHandler):
         self.connection.shutdown(socket.SHUT_RDWR)
         self.close_connection = True
 
+    def send_gibibyte(self):
+        whole = board()
+        start = whole.index(b"<missions>")
+        arriving = whole.index(b"<missions>", start + 1)
+        departed, last, end = whole[start:arriving], whole[arriving:whole.index(b"</getBoardResult>")], whole.index(b"</getBoardResult>")
+        block = departed * ((1 << 20) // len(departed))
+        room = (1 << 30) - 4096 - len(whole)
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml; charset=utf-8")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        try:
+            pieces = [whole[:start]] + [block] * (room // len(block)) + [last, whole[end:]]
+            for piece in pieces:
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            pass
+        self.close_connection = True
+
+    def send_heavy_mission(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "text/xml; charset=utf-8")
+        self.send_header("Transfer-Encoding", "chunked")
+        self.end_headers()
+        name = b"<name>" + b"n" * (4 << 20) + b"</name>"
+        pieces = [b'<?xml version="1.0"?><Envelope><Body><r><l><missions><stationsMessages>Train '
+                  b'\xc3\xa0 quai</stationsMessages><stations>']
+        pieces += [name] * 60
+        pieces.append(b"</stations></missions></l></r></Body></Envelope>")
+        try:
+            for piece in pieces:
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        except OSError:
+            pass
+        self.close_connection = True
+
     def drip(self, body):
         self.send_response(200)
         self.send_header("Content-Type", "text/xml; charset=utf-8")
@@ -127,9 +177,23 @@ class Handler(BaseHTTPRequestHandler):
             pass
         self.close_connection = True
 
+    def fits_envelope(self, request):
+        """Whether the request's type fits its envelope's version, as SOAP 1.2 endpoints ask."""
+        content_type = self.headers.get("Content-Type", "")
+        if b"http://www.w3.org/2003/05/soap-envelope" in request:
+            return (content_type.startswith("application/soap+xml")
+                    and 'action="urn:example:board#getBoard"' in content_type
+                    and "SOAPAction" not in self.headers)
+        if b"http://schemas.xmlsoap.org/soap/envelope/" in request:
+            return content_type.startswith("text/xml") and "SOAPAction" in self.headers
+        return True
+
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
-        self.rfile.read(length)
+        request = self.rfile.read(length)
+        if not self.fits_envelope(request):
+            self.send(415, b"unsupported media type\n", "text/plain")
+            return
         parts = urllib.parse.urlsplit(self.path)
         path = parts.path
         whole = board()
@@ -180,6 +244,14 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/gzip-junk":
             self.send(200, gzip.compress(whole) + b"junk after the stream",
                       headers=[("Content-Encoding", "gzip")])
+        elif path == "/board-indented":
+            self.send(200, indented(whole))
+        elif path == "/cut-entry":
+            self.send_cut(whole[:whole.index(b"<stationsDates>2026-12-09T07:04")], len(whole))
+        elif path == "/gibibyte":
+            self.send_gibibyte()
+        elif path == "/heavy-mission":
+            self.send_heavy_mission()
         elif path == "/namespace-line":
             self.send(200, board("x&#10;quaywatch-log: record not appended to out.csv"))
         elif path == "/html":

@@ -26,7 +26,7 @@ root=$stage$prefix
 printf '%s\n' ./bin/quaywatch ./bin/quaywatch2 ./bin/quaywatch_per_station ./bin/quaywatch-log \
     ./share/man/man1/quaywatch.1.gz ./share/man/man1/quaywatch2.1.gz \
     ./share/man/man1/quaywatch_per_station.1.gz ./share/man/man1/quaywatch-log.1.gz \
-    ./share/quaywatch/board.conf ./share/quaywatch/request.xml \
+    ./share/quaywatch/board.conf ./share/quaywatch/request.xml ./share/quaywatch/request12.xml \
     ./share/doc/quaywatch/examples/wrap-bare-reply.xsl \
     ./share/doc/quaywatch/examples/board-indented.xml ./share/doc/quaywatch/examples/board-compact.xml \
     ./share/doc/quaywatch/examples/arriving.xml ./share/doc/quaywatch/examples/departed.xml |

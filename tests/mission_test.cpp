@@ -1,6 +1,6 @@
 // Unit tests of the mission record functions (element text, the arrival test, the reports) and
 // of the marks of SOAP encoding.
-#include "reply.h"
+#include "tool.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
@@ -188,11 +188,12 @@ TEST(ConsoleReports, PrintEveryValueInDocumentOrder)
 {
     const DocumentPtr document = parse(reported_mission);
     ASSERT_TRUE(document);
-    std::string console;
-    print_stationDates(document.get(), root_of(document), ValueItems::not_read, console);
-    print_direction(document.get(), root_of(document), console);
-    EXPECT_EQ(console, "stationsDates: D1\nstationsDates: D2\n"
-                       "direction->sens: E\ndirection->name: N1\ndirection->name: N2\n");
+    Arrivals arrivals;
+    read_arrival(document.get(), root_of(document), StationNames::not_read, ValueItems::not_read,
+                 arrivals);
+    EXPECT_EQ(every_arrival_lines(arrivals),
+              "stationsDates: D1\nstationsDates: D2\n"
+              "direction->sens: E\ndirection->name: N1\ndirection->name: N2\n");
 }
 
 class CsvReports : public testing::Test {
@@ -217,12 +218,10 @@ class CsvReports : public testing::Test {
         const DocumentPtr document = parse(xml);
         EXPECT_TRUE(document);
         const xmlNode *mission = root_of(document);
-        std::string console;
-        std::string record;
-        print_station(document.get(), mission, console, record);
-        print_stationDates(document.get(), mission, console, record);
-        print_direction(document.get(), mission, BAD_CAST "name", console, record);
-        print_direction(document.get(), mission, BAD_CAST "sens", console, record);
+        Arrivals arrivals;
+        read_arrival(document.get(), mission, StationNames::read, ValueItems::read, arrivals);
+        std::string console = first_arrival_lines(arrivals);
+        const std::string record = first_arrival_record(arrivals);
         testing::internal::CaptureStderr();
         appended = append_record(csv.c_str(), record);
         append_message = testing::internal::GetCapturedStderr();
@@ -282,13 +281,10 @@ TEST_F(CsvReports, MissingStationsAndTextsLeaveEmptyFields)
 
 TEST_F(CsvReports, AFieldTheDirectionLacksAddsNothing)
 {
-    const DocumentPtr document =
-        parse("<missions><direction><name>N</name></direction></missions>");
-    std::string console;
-    std::string record = "\n,S";
-    print_direction(document.get(), root_of(document), BAD_CAST "sens", console, record);
-    EXPECT_EQ(console, "");
-    EXPECT_EQ(record, "\n,S");
+    EXPECT_EQ(report("<missions><stations><name>S</name></stations><direction><name>N</name>"
+                     "</direction></missions>"),
+              "station: S\ndirection->name: N\n");
+    EXPECT_EQ(read_file(csv), "\n,S,N");
 }
 
 TEST_F(CsvReports, AnUnopenablePathStillPrintsTheValues)

@@ -19,14 +19,13 @@ export PATH=$bin_dir:$PATH
 
 # Every request of the test is counted here, so that the service stops once it has answered
 # them all and the last check finds nobody listening.
-requests=24
+requests=25
 mkfifo port
 "$python" "$tests/board_service.py" port "$requests" &
 server=$!
 read -r port_number <port
 url=http://127.0.0.1:$port_number
-sed 's|http://schemas.xmlsoap.org/soap/envelope/|http://www.w3.org/2003/05/soap-envelope|' \
-    "$examples/request.xml" >request-soap12.xml
+cp "$examples/request12.xml" request-soap12.xml
 
 failures=0
 fail() {
@@ -83,7 +82,9 @@ logs; log "the service's own SOAPAction" 0 "$logged" "" "$kept" \
     -a '"urn:example:board:getBoard"' "$url/action" log.csv
 log "an rpc/encoded board" 3 "" "mission values in SOAP encoding not read" "$kept" \
     "$url/encoded" log.csv
-log "an indented board" 3 "" "no mission list in document" "$kept" "$url/wrapped-indented" log.csv
+logs; log "an indented board" 0 "$logged" "" "$kept" "$url/wrapped-indented" log.csv
+log "an indented board read as compact" 3 "" "no mission list in document" "$kept" \
+    -l compact "$url/wrapped-indented" log.csv
 log "an HTTP error page" 3 "" "quaywatch-log: reply from $url/closed refused: HTTP 404" "$kept" \
     "$url/closed" log.csv
 printf '# the board of the tests\n\nURL=%s\nCSV="log.csv"\nSOAPACTION=%s\nREQUEST=%s\n' \
@@ -98,8 +99,8 @@ logs; log "a configuration file with a request" 0 "$logged" "" "$kept" -c board.
 printf 'URL=%s\nCSV=log.csv\nrequest=x\n' "$url/soap12" >board.conf
 log "a configuration file with an unknown key" 1 "" "quaywatch-log: board.conf:3: unknown key request" \
     "$kept" -c board.conf
-log "a configuration file and arguments" 1 "" "usage: quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV
-       quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG" \
+log "a configuration file and arguments" 1 "" "usage: quaywatch-log [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV
+       quaywatch-log [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG" \
     "$kept" -c board.conf "$url" log.csv
 log "a log that cannot be written" 4 "$logged" "record not appended to $work: Is a directory" \
     "$kept" "$url/wrapped" "$work"

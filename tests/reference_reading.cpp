@@ -1,7 +1,9 @@
 // The reading of a reply over its whole tree, as the tools read it before they read replies as
-// they stream: the reference that every streaming reading must agree with, byte for byte. The
+// they stream: the reference that every streaming reading must agree with, value for value. The
 // reference tools are the programs' own mains with this reading in place of theirs.
 #include "reply.h"
+
+#include <libxml/parser.h>
 
 namespace {
 
@@ -24,20 +26,6 @@ struct Examined {
     bool missed_inside = false;
 };
 
-// The refusals that yield to SOAP encoding, and then an arrival that the scan did not read.
-std::optional<Outcome> refused(const Examined &examined)
-{
-    if (examined.nested) {
-        write_diagnostic("mission values in nested elements not read\n");
-        return Outcome::nested_values;
-    }
-    if (examined.misdeclared) {
-        write_diagnostic("reply text not in its declared encoding\n");
-        return Outcome::misdeclared_text;
-    }
-    return std::nullopt;
-}
-
 void examine(const xmlDoc *document, const xmlNode *mission, bool arriving, bool stations,
              Examined &examined)
 {
@@ -49,121 +37,94 @@ void examine(const xmlDoc *document, const xmlNode *mission, bool arriving, bool
     }
 }
 
-Outcome missed_arrival(const xmlDoc *document, const xmlNode *root, const xmlNode *first,
-                       const Examined &examined)
+// The refusals that yield to SOAP encoding, then the arrivals read, then an arrival that the
+// scan did not read.
+Outcome outcome_of(const xmlDoc *document, const xmlNode *root, const xmlNode *first,
+                   const Examined &examined, bool reported)
 {
+    if (examined.nested) {
+        return Outcome::nested_values;
+    }
+    if (examined.misdeclared) {
+        return Outcome::misdeclared_text;
+    }
+    if (reported) {
+        return Outcome::reported;
+    }
     if (examined.missed_inside || arrival_outside(document, root, first)) {
-        write_diagnostic("arriving mission outside the mission list\n");
         return Outcome::missed_arrival;
     }
     return Outcome::no_train;
 }
 
-Outcome encoded_values()
+// The old walk over the list: every arriving mission, or the first with its station names.
+Outcome scan(const xmlDoc *document, const xmlNode *root, Layout layout, Wanted wanted,
+             Arrivals &arrivals)
 {
-    write_diagnostic("mission values in SOAP encoding not read\n");
-    return Outcome::encoded_values;
-}
-
-// The old walk of quaywatch: every arriving mission of an indented reply.
-Outcome print_quaywatch(const xmlDoc *document, const xmlNode *root)
-{
-    const xmlNode *container = list_container(root, true);
+    const bool stations = wanted == Wanted::first_arrival_with_stations;
+    const xmlNode *container = list_container(root, layout == Layout::indented);
     if (container == nullptr) {
-        write_diagnostic("no mission list in document\n");
         return Outcome::no_list;
     }
     if (container_by_reference(container)) {
-        return encoded_values();
+        return Outcome::encoded_values;
     }
-    const xmlNode *first = next_level(container, true);
-    std::string console;
+    const xmlNode *first = next_level(container, layout == Layout::indented);
+    Examined examined;
     bool reported = false;
-    Examined examined;
-    for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
-        const bool arriving = train_arrives(document, mission);
-        if (entry_encoded(document, mission, arriving)) {
-            return encoded_values();
-        }
-        examine(document, mission, arriving, false, examined);
-        if (arriving) {
-            print_stationDates(document, mission, ValueItems::read, console);
-            print_direction(document, mission, console);
-            reported = true;
-        }
-    }
-    if (const std::optional<Outcome> refusal = refused(examined)) {
-        return *refusal;
-    }
-    write_reports(console);
-    if (reported) {
-        return Outcome::reported;
-    }
-    return missed_arrival(document, root, first, examined);
-}
-
-// The old walk of quaywatch_per_station: the first arriving mission of a compact reply.
-Outcome print_quaywatch(const xmlDoc *document, const xmlNode *root, const char *csvname)
-{
-    const xmlNode *container = list_container(root, false);
-    if (container == nullptr) {
-        write_diagnostic("no mission list in document\n");
-        return Outcome::no_list;
-    }
-    if (container_by_reference(container)) {
-        return encoded_values();
-    }
-    const xmlNode *first = next_level(container, false);
-    Examined examined;
     for (const xmlNode *mission = first; mission != nullptr; mission = mission->next) {
         const bool arriving = train_arrives(document, mission);
         if (entry_encoded(document, mission, arriving) ||
-            (arriving && stations_encoded(document, mission))) {
-            return encoded_values();
+            (arriving && stations && stations_encoded(document, mission))) {
+            return Outcome::encoded_values;
         }
-        examine(document, mission, arriving, true, examined);
-        if (!arriving) {
-            continue;
+        examine(document, mission, arriving, stations, examined);
+        if (arriving) {
+            read_arrival(document, mission, stations ? StationNames::read : StationNames::not_read,
+                         ValueItems::read, arrivals);
+            reported = true;
+            if (stations) {
+                break;
+            }
         }
-        if (const std::optional<Outcome> refusal = refused(examined)) {
-            return *refusal;
-        }
-        std::string console;
-        std::string record;
-        print_station(document, mission, console, record);
-        print_stationDates(document, mission, console, record);
-        print_direction(document, mission, reinterpret_cast<const xmlChar *>("name"), console,
-                        record);
-        print_direction(document, mission, reinterpret_cast<const xmlChar *>("sens"), console,
-                        record);
-        require_library_memory();
-        write_reports(console);
-        return append_record(csvname, record) ? Outcome::reported : Outcome::record_not_appended;
     }
-    if (const std::optional<Outcome> refusal = refused(examined)) {
-        return *refusal;
+    return outcome_of(document, root, first, examined, reported);
+}
+
+ReplyFound find(const char *docname, Layout layout, Wanted wanted)
+{
+    const DocumentPtr document(xmlParseFile(docname), &xmlFreeDoc);
+    if (library_memory_failed()) {
+        return ReplyFound{.outcome = Outcome::out_of_memory};
     }
-    return missed_arrival(document, root, first, examined);
+    if (!document) {
+        return ReplyFound{.outcome = Outcome::not_parsed};
+    }
+    if (const std::optional<Outcome> refused = refused_root(document.get())) {
+        return ReplyFound{.outcome = *refused};
+    }
+    const xmlNode *root = xmlDocGetRootElement(document.get());
+    ReplyFound found;
+    if (const xmlNode *fault = service_fault(root); fault != nullptr) {
+        found.outcome = Outcome::fault;
+        found.fault_text = service_fault_text(document.get(), fault);
+        return found;
+    }
+    found.outcome = scan(document.get(), root, layout, wanted, found.arrivals);
+    if (found.outcome != Outcome::reported) {
+        found.arrivals = Arrivals{};
+    }
+    return found;
 }
 
 } // namespace
 
-Outcome reference_read_reply(const char *docname, const char *csvname)
+ReplyFound reference_read_reply(const char *docname, Layout layout, Wanted wanted)
 {
-    const DocumentPtr document = intake_document(
-        docname, "Envelope", "document not parsed successfully\n", "document of the wrong type\n");
-    if (!document) {
-        return Outcome::refused_document;
+    try {
+        ReplyFound found = find(docname, layout, wanted);
+        return library_memory_failed() ? ReplyFound{.outcome = Outcome::out_of_memory} : found;
+    } catch (const std::bad_alloc &) {
+        return ReplyFound{.outcome = Outcome::out_of_memory};
     }
-    const xmlNode *root = xmlDocGetRootElement(document.get());
-    if (const xmlNode *fault = service_fault(root); fault != nullptr) {
-        reports_completed([&] { report_service_fault(document.get(), fault); });
-        return Outcome::fault;
-    }
-    Outcome outcome = Outcome::out_of_memory;
-    const bool completed = reports_completed([&] {
-        outcome = csvname == nullptr ? print_quaywatch(document.get(), root)
-                                     : print_quaywatch(document.get(), root, csvname);
-    });
-    return completed ? outcome : Outcome::out_of_memory;
 }

@@ -1,6 +1,6 @@
 // quaywatch docname: reports every mission of an indented service reply whose train is at the
 // platform.
-#include "reply.h"
+#include "tool.h"
 
 #include <cstdio>
 
@@ -11,5 +11,13 @@ int main(int argc, char **argv)
         std::printf("Usage: %s docname\n", program_name(argc, argv, "quaywatch"));
         return 0;
     }
-    return exit_status(read_reply(argv[1], nullptr));
+    try {
+        const ReplyFound found = read_reply(argv[1], Layout::indented, Wanted::every_arrival);
+        say_outcome(found);
+        print_reports(every_arrival_lines(found.arrivals));
+        return exit_status(found.outcome);
+    } catch (const std::bad_alloc &) {
+        say_outcome(ReplyFound{.outcome = Outcome::out_of_memory});
+        return exit_status(Outcome::out_of_memory);
+    }
 }

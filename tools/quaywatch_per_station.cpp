@@ -1,6 +1,6 @@
 // quaywatch_per_station docname csvname: reports the first mission of a compact service reply
 // whose train is at the platform, and appends it to a CSV file as one record.
-#include "reply.h"
+#include "tool.h"
 
 #include <csignal>
 #include <cstdio>
@@ -15,5 +15,16 @@ int main(int argc, char **argv)
                     program_name(argc, argv, "quaywatch_per_station"));
         return 0;
     }
-    return exit_status(read_reply(argv[1], argv[2]));
+    try {
+        const ReplyFound found =
+            read_reply(argv[1], Layout::compact, Wanted::first_arrival_with_stations);
+        say_outcome(found);
+        if (found.outcome != Outcome::reported) {
+            return exit_status(found.outcome);
+        }
+        return exit_status(log_first_arrival(found, argv[2]));
+    } catch (const std::bad_alloc &) {
+        say_outcome(ReplyFound{.outcome = Outcome::out_of_memory});
+        return exit_status(Outcome::out_of_memory);
+    }
 }

@@ -1,8 +1,8 @@
 // quaywatch-log: what its files share. The settings of a run, from its command line and its
-// configuration file; the fetch of a reply; the run's messages.
+// configuration file; the URL; the fetch of a reply, read as it comes in; the run's messages.
 #pragma once
 
-#include "reply.h"
+#include "tool.h"
 
 #include <map>
 #include <string>
@@ -28,6 +28,7 @@ struct Settings {
     std::string soap_action;
     long timeout_seconds = 30;
     std::size_t max_size = std::size_t{16} << 20;
+    Layout layout = Layout::of_the_reply;
     // The configuration file, when one was read, and the line of each key that it set and the
     // command line did not set again, so that a value refused later is told by its line.
     std::string config;
@@ -55,24 +56,30 @@ bool has_control_character(std::string_view text);
 // The URL of an http or https URL; the reason it is refused otherwise.
 std::string prepare_url(const std::string &url, Url &prepared);
 
-// The reply as the fetch received it: its body, bounded as it came in, and its HTTP status.
-struct Reply {
-    std::string body;
+// What the fetch came to: the reply's HTTP status, and what the reading of its body found.
+struct Fetched {
     long http_status = 0;
+    ReplyFound found{};
 };
-// POSTs the request and receives the reply whole: the exit status of a run that ends here, its
-// message said, or none.
+// POSTs the request and reads the reply as it comes in: the exit status of a run that ends here,
+// its message said, or none. The reading's outcome is told only once the fetch has ended well.
 std::optional<int> fetch(const Settings &settings, const Url &url, const std::string &request,
-                         Reply &reply);
+                         Fetched &fetched);
 
 // "quaywatch-log: MESSAGE" on standard error, escaped whole.
 void say(const std::string &message);
 // The same for a value of the settings: a value that the configuration file set is told by the
 // file's name and the key's line.
 void say_of_setting(const Settings &settings, const std::string &key, const std::string &message);
-// The XML library's diagnostics on the reply go to standard error escaped, each of their lines
-// kept a line, until the pending line that this gives them is written and dropped.
-void escape_library_diagnostics(std::string &pending_line);
-void end_library_diagnostics(std::string &pending_line);
+// The XML library's diagnostics on the reply, escaped, each of their lines kept a line, and held
+// until the fetch has ended well, when they are written before anything else is said of the
+// reply; a fetch that fails drops them with the reply.
+struct LibraryDiagnostics {
+    std::string pending_line;
+    std::string held;
+};
+void hold_library_diagnostics(LibraryDiagnostics &diagnostics);
+void write_library_diagnostics(LibraryDiagnostics &diagnostics);
+void end_library_diagnostics(LibraryDiagnostics &diagnostics);
 
 } // namespace logger

@@ -1,9 +1,10 @@
-// quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV
-// quaywatch-log [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG
+// quaywatch-log [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV
+// quaywatch-log [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG
 //
 // Asks a board service for its reply and logs the train at the platform, if there is one: the
-// request is POSTed to URL, the reply received whole into memory, and then read as
-// quaywatch_per_station reads a reply, which appends the arriving mission to CSV. The exit
+// request is POSTed to URL, and the reply read as it comes in, in the layout it tells (or the
+// one asked for), as quaywatch_per_station reads a reply; its first arriving mission is printed
+// and appended to CSV once the fetch has ended well. The exit
 // status says what happened, never read back from any text: 0 read (logged, or no train), 1 usage,
 // configuration or request, 2 fetch failed, 3 reply refused, 4 record not appended.
 #include "logger.h"
@@ -41,6 +42,8 @@ int status_of(Outcome outcome)
         return read_status;
     case Outcome::record_not_appended:
         return log_status;
+    case Outcome::out_of_memory:
+        return fetch_status;
     default:
         return refused_status;
     }
@@ -65,31 +68,39 @@ std::optional<int> prepare_fetch(const Settings &settings, Url &url, std::string
     return std::nullopt;
 }
 
-int log_board(const Settings &settings)
+// Says what the reply came to, appends its arriving mission, and gives the run's status. A SOAP
+// service answers a failure with HTTP 500 and a Fault; a 500 without one is no reply to read.
+int log_reply(const Settings &settings, const Url &url, const Fetched &fetched,
+              LibraryDiagnostics &diagnostics)
+{
+    const ReplyFound &found = fetched.found;
+    if (fetched.http_status == 500 && found.outcome != Outcome::fault) {
+        say("reply from " + url.shown + " refused: HTTP 500");
+        return refused_status;
+    }
+    write_library_diagnostics(diagnostics);
+    say_outcome(found);
+    if (found.outcome != Outcome::reported) {
+        return status_of(found.outcome);
+    }
+    return status_of(log_first_arrival(found, settings.csv.c_str()));
+}
+
+int log_board(const Settings &settings, LibraryDiagnostics &diagnostics)
 {
     Url url;
     std::string request;
     if (const std::optional<int> ended = prepare_fetch(settings, url, request)) {
         return *ended;
     }
-    Reply reply;
-    if (const std::optional<int> ended = fetch(settings, url, request, reply)) {
+    Fetched fetched;
+    if (const std::optional<int> ended = fetch(settings, url, request, fetched)) {
         return *ended;
     }
-    // A SOAP service answers a failure with HTTP 500 and a Fault; any other status than these
-    // two is no reply of the service's to read.
-    if (reply.http_status == 500 &&
-        read_fault_in_memory(reply.body, url.shown.c_str()) == Outcome::fault) {
-        return refused_status;
-    }
-    if (reply.http_status != 200) {
-        say("reply from " + url.shown + " refused: HTTP " + std::to_string(reply.http_status));
-        return refused_status;
-    }
-    return status_of(read_reply_in_memory(reply.body, url.shown.c_str(), settings.csv.c_str()));
+    return log_reply(settings, url, fetched, diagnostics);
 }
 
-int run(int argc, char **argv)
+int run(int argc, char **argv, LibraryDiagnostics &diagnostics)
 {
     Settings settings;
     if (const std::optional<int> ended = read_settings(argc, argv, settings)) {
@@ -107,7 +118,7 @@ int run(int argc, char **argv)
         say("the fetch could not be set up");
         return fetch_status;
     }
-    const int status = log_board(settings);
+    const int status = log_board(settings, diagnostics);
     curl_global_cleanup();
     return status;
 }
@@ -119,15 +130,16 @@ int main(int argc, char **argv)
     prepare_process();
     // A console reader that goes away early must not cost the log its record.
     std::signal(SIGPIPE, SIG_IGN);
-    std::string pending_diagnostic;
-    escape_library_diagnostics(pending_diagnostic);
+    LibraryDiagnostics diagnostics;
+    hold_library_diagnostics(diagnostics);
     int status = fetch_status;
     try {
-        status = run(argc, argv);
+        status = run(argc, argv, diagnostics);
     } catch (const std::bad_alloc &) {
         // Nothing more may be asked of the allocator.
-        write_escaped_line("quaywatch-log: out of memory\n");
+        write_escaped_line("out of memory\n");
+        status = fetch_status;
     }
-    end_library_diagnostics(pending_diagnostic);
+    end_library_diagnostics(diagnostics);
     return status;
 }

@@ -17,7 +17,7 @@ namespace {
 // that a reply can never write a line of its own.
 void take_library_diagnostic(void *context, const char *format, ...)
 {
-    auto &pending_line = *static_cast<std::string *>(context);
+    auto &diagnostics = *static_cast<LibraryDiagnostics *>(context);
     va_list arguments;
     va_start(arguments, format);
     char *formatted = nullptr;
@@ -30,13 +30,13 @@ void take_library_diagnostic(void *context, const char *format, ...)
     const std::unique_ptr<char, decltype(&std::free)> owned(formatted, &std::free);
     const std::string_view piece(formatted, static_cast<std::size_t>(length));
     try {
-        pending_line += escaped_message(piece);
+        diagnostics.pending_line += escaped_message(piece);
+        if (piece.ends_with('\n')) {
+            diagnostics.held += diagnostics.pending_line;
+            diagnostics.pending_line.clear();
+        }
     } catch (const std::bad_alloc &) {
         return;
-    }
-    if (piece.ends_with('\n')) {
-        write_escaped_line(pending_line);
-        pending_line.clear();
     }
 }
 
@@ -57,19 +57,26 @@ void say_of_setting(const Settings &settings, const std::string &key, const std:
     say(settings.config + ":" + std::to_string(line->second) + ": " + message);
 }
 
-void escape_library_diagnostics(std::string &pending_line)
+void hold_library_diagnostics(LibraryDiagnostics &diagnostics)
 {
-    xmlSetGenericErrorFunc(&pending_line, take_library_diagnostic);
+    xmlSetGenericErrorFunc(&diagnostics, take_library_diagnostic);
 }
 
-void end_library_diagnostics(std::string &pending_line)
+void write_library_diagnostics(LibraryDiagnostics &diagnostics)
+{
+    if (!diagnostics.pending_line.empty()) {
+        diagnostics.held += diagnostics.pending_line + "\n";
+        diagnostics.pending_line.clear();
+    }
+    write_escaped_line(diagnostics.held);
+    diagnostics.held.clear();
+}
+
+void end_library_diagnostics(LibraryDiagnostics &diagnostics)
 {
     xmlSetGenericErrorFunc(nullptr, nullptr);
-    if (!pending_line.empty()) {
-        pending_line += '\n';
-        write_escaped_line(pending_line);
-        pending_line.clear();
-    }
+    diagnostics.held.clear();
+    diagnostics.pending_line.clear();
 }
 
 } // namespace logger

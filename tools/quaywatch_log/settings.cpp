@@ -26,10 +26,11 @@ constexpr std::size_t largest_config = std::size_t{1} << 20;
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: %s [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV\n"
-                 "       %s [-a SOAPACTION] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG\n",
-                 program, program);
+    std::fprintf(
+        stderr,
+        "usage: %s [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] URL CSV\n"
+        "       %s [-a SOAPACTION] [-l LAYOUT] [-r REQUEST] [-t SECONDS] [-m BYTES] -c CONFIG\n",
+        program, program);
     return usage_status;
 }
 
@@ -68,6 +69,20 @@ std::string set_max_size(Settings &settings, std::string_view text)
     return {};
 }
 
+std::string set_layout(Settings &settings, std::string_view text)
+{
+    if (text == "auto") {
+        settings.layout = Layout::of_the_reply;
+    } else if (text == "indented") {
+        settings.layout = Layout::indented;
+    } else if (text == "compact") {
+        settings.layout = Layout::compact;
+    } else {
+        return "not a layout (auto, indented or compact): " + std::string(text);
+    }
+    return {};
+}
+
 // Sets the setting that a key names; gives the reason it is refused, or an empty one.
 std::string set_value(Settings &settings, const std::string &key, std::string_view value)
 {
@@ -83,6 +98,8 @@ std::string set_value(Settings &settings, const std::string &key, std::string_vi
         return set_timeout(settings, value);
     } else if (key == "MAXSIZE") {
         return set_max_size(settings, value);
+    } else if (key == "LAYOUT") {
+        return set_layout(settings, value);
     } else {
         return "unknown key " + key;
     }
@@ -182,8 +199,11 @@ bool read_config(Settings &settings)
 // empty one.
 std::string take_option(Settings &settings, int option, const char *argument)
 {
-    static constexpr std::array<std::pair<int, const char *>, 4> keys{
-        {{'a', "SOAPACTION"}, {'r', "REQUEST"}, {'t', "TIMEOUT"}, {'m', "MAXSIZE"}}};
+    static constexpr std::array<std::pair<int, const char *>, 5> keys{{{'a', "SOAPACTION"},
+                                                                       {'l', "LAYOUT"},
+                                                                       {'r', "REQUEST"},
+                                                                       {'t', "TIMEOUT"},
+                                                                       {'m', "MAXSIZE"}}};
     for (const auto &[letter, key] : keys) {
         if (letter == option) {
             settings.config_lines.erase(key);
@@ -202,7 +222,7 @@ std::optional<int> read_settings(int argc, char **argv, Settings &settings)
 {
     std::vector<std::pair<int, const char *>> options;
     // Options stop at the first operand, so a URL or CSV that begins with "-" follows "--".
-    for (int option; (option = ::getopt(argc, argv, "+a:c:r:t:m:")) != -1;) {
+    for (int option; (option = ::getopt(argc, argv, "+a:c:l:r:t:m:")) != -1;) {
         if (option == '?') {
             return usage();
         }

@@ -346,25 +346,33 @@ void ignore_diagnostic(void * /*context*/, xmlError * /*error*/)
 
 // What a parse that has ended came to: a document that did not parse, or that memory ran short
 // of, gives that and nothing else.
-ReplyFound found_after_parse(xmlParserCtxt *parser, ReplyReading &reading)
+ReplyFound found_in_document(const xmlParserCtxt *parser, ReplyReading &reading,
+                             const xmlDoc *document)
 {
-    // The parser leaves its document to its caller.
-    const DocumentPtr document(parser->myDoc, &xmlFreeDoc);
-    parser->myDoc = nullptr;
     ReplyFound found;
     if (library_memory_failed() || reading.out_of_memory) {
         found.outcome = Outcome::out_of_memory;
         return found;
     }
-    if (!document || parser->wellFormed == 0) {
+    if (document == nullptr || parser->wellFormed == 0) {
         found.outcome = Outcome::not_parsed;
         return found;
     }
     try {
-        find_in_reply(reading, document.get(), found);
+        find_in_reply(reading, document, found);
     } catch (const std::bad_alloc &) {
         found = ReplyFound{.outcome = Outcome::out_of_memory};
     }
+    return found;
+}
+
+// The parser leaves its document to its caller; the reading reads it through the parser until
+// it is released.
+ReplyFound found_after_parse(xmlParserCtxt *parser, ReplyReading &reading)
+{
+    const DocumentPtr document(parser->myDoc, &xmlFreeDoc);
+    ReplyFound found = found_in_document(parser, reading, document.get());
+    parser->myDoc = nullptr;
     return found;
 }
 
@@ -416,6 +424,18 @@ ReplyStreamPtr start_reply_stream(const char *reply_name, Layout layout, Wanted 
 
 namespace {
 
+// One chunk to the push parser. The parser halts on bytes that it cannot convert from the
+// declared encoding without marking the document as not well-formed; what it built so far must
+// not pass for the whole reply.
+void parse_chunk(xmlParserCtxt &parser, const char *bytes, int size, bool last)
+{
+    const int result = xmlParseChunk(&parser, bytes, size, last ? 1 : 0);
+    if (result < 0 || result == XML_ERR_INVALID_ENCODING ||
+        (!last && parser.instate == XML_PARSER_EOF)) {
+        parser.wellFormed = 0;
+    }
+}
+
 void create_push_parser(ReplyStream &stream)
 {
     stream.parser.reset(xmlCreatePushParserCtxt(nullptr, nullptr, stream.first_bytes.data(),
@@ -453,9 +473,9 @@ void feed_reply_stream(ReplyStream &stream, std::string_view bytes)
         return;
     }
     // A chunk is handed over in parts the parser's int can count.
-    while (!bytes.empty()) {
+    while (!bytes.empty() && stream.parser->instate != XML_PARSER_EOF) {
         const std::size_t part = std::min<std::size_t>(bytes.size(), INT_MAX / 2);
-        xmlParseChunk(stream.parser.get(), bytes.data(), static_cast<int>(part), 0);
+        parse_chunk(*stream.parser, bytes.data(), static_cast<int>(part), false);
         bytes.remove_prefix(part);
     }
 }
@@ -468,6 +488,6 @@ ReplyFound finish_reply_stream(ReplyStream &stream)
     if (stream.out_of_memory || !stream.parser) {
         return ReplyFound{.outcome = Outcome::out_of_memory};
     }
-    xmlParseChunk(stream.parser.get(), nullptr, 0, 1);
+    parse_chunk(*stream.parser, nullptr, 0, true);
     return found_after_parse(stream.parser.get(), stream.reading);
 }

@@ -30,6 +30,8 @@ Each path is one way a service, or whoever stands in its place, can answer a POS
     /board-indented   the board, indented
     /cut-entry        the board cut short in the middle of a mission, the connection closed
     /gibibyte         a compact board of just under 1 GiB, in chunks, its one train the last
+    /unconvertible    a board declared UTF-7, in small chunks, with bytes that do not convert
+                      before its train at the platform
     http://xn--brmbleford-r5a.invalid/board, asked of it as a proxy: the board
     /html             an HTML page with HTTP status 200
     /spoof            the board, its namespace named with the logger's own words of refusal
@@ -103,13 +105,14 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
-    def send_chunks(self, body, last=True):
+    def send_chunks(self, body, last=True, piece_size=97):
         self.send_response(200)
         self.send_header("Content-Type", "text/xml; charset=utf-8")
         self.send_header("Transfer-Encoding", "chunked")
         self.end_headers()
-        for start in range(0, len(body), 97):
-            piece = body[start:start + 97]
+        for start in range(0, len(body), piece_size):
+            piece = body[start:start + piece_size]
+            self.wfile.flush()
             self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
         if last:
             self.wfile.write(b"0\r\n\r\n")
@@ -248,6 +251,12 @@ class Handler(BaseHTTPRequestHandler):
             self.send(200, indented(whole))
         elif path == "/cut-entry":
             self.send_cut(whole[:whole.index(b"<stationsDates>2026-12-09T07:04")], len(whole))
+        elif path == "/unconvertible":
+            self.send_chunks(b'<?xml version="1.0" encoding="UTF-7"?>\n<Envelope><Body><r><l>'
+                             b'<missions><stationsMessages>Train parti</stationsMessages></missions>'
+                             b'<note>\xc3\xa0</note><missions><stationsMessages>Train &#224; quai'
+                             b'</stationsMessages><stationsDates>07:04</stationsDates></missions>'
+                             b'</l></r></Body></Envelope>\n', piece_size=16)
         elif path == "/gibibyte":
             self.send_gibibyte()
         elif path == "/heavy-mission":

@@ -7,10 +7,32 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <libxml/xmlerror.h>
 
 namespace logger {
 
 namespace {
+
+// The words that the library puts before a diagnostic of its own, by its domain and level. It
+// writes them itself where it formats the diagnostic (those of the parse), and leaves them to a
+// handler of our own for the others: the encoding's, the input's, the memory's.
+std::string_view prefix_of(const xmlError *error)
+{
+    if (error == nullptr) {
+        return {};
+    }
+    const bool warning = error->level == XML_ERR_WARNING;
+    switch (error->domain) {
+    case XML_FROM_I18N:
+        return warning ? "encoding warning : " : "encoding error : ";
+    case XML_FROM_IO:
+        return warning ? "I/O warning : " : "I/O error : ";
+    case XML_FROM_MEMORY:
+        return warning ? "memory warning : " : "memory error : ";
+    default:
+        return {};
+    }
+}
 
 // The library writes a diagnostic in pieces, each of its lines ending with the piece that
 // ends it. A line feed inside a piece may be the document's, and is escaped with the rest, so
@@ -30,6 +52,10 @@ void take_library_diagnostic(void *context, const char *format, ...)
     const std::unique_ptr<char, decltype(&std::free)> owned(formatted, &std::free);
     const std::string_view piece(formatted, static_cast<std::size_t>(length));
     try {
+        // A diagnostic that the library did not format comes whole, as its last error.
+        if (diagnostics.pending_line.empty() && std::string_view(format) == "%s") {
+            diagnostics.pending_line += prefix_of(xmlGetLastError());
+        }
         diagnostics.pending_line += escaped_message(piece);
         if (piece.ends_with('\n')) {
             diagnostics.held += diagnostics.pending_line;

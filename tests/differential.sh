@@ -14,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
 
-failures=0 compared=0
+failures=0 compared=0 generator_compared=0
 fail() {
     echo "FAIL: $1"
     failures=$((failures + 1))
@@ -67,6 +67,17 @@ for case_dir in "$cases"/*/; do
 done
 cases_compared=$compared
 
+# What a tool gave on a generated reply, against what the generator says it must give: an oracle
+# of its own, which shares nothing with either reading.
+against_expected() { # WHAT FOLDER
+    cmp -s "$2/stdout" expected.stdout || fail "$1: standard output is not the generator's"
+    if [ -s expected.csv ]; then
+        cmp -s "$2/out.csv" expected.csv || fail "$1: the record is not the generator's"
+    elif [ -f expected.csv ] && [ -e "$2/out.csv" ]; then
+        fail "$1: a record where the generator has none"
+    fi
+}
+
 # Generated boards of a few sizes and arrival rates, as they come and reshaped: with a Header,
 # bare, and with comments, CDATA, entity references and processing instructions among and
 # inside the entries.
@@ -88,11 +99,21 @@ for layout in indented compact; do
     program=quaywatch
     [ "$layout" = compact ] && program=quaywatch_per_station
     for size_and_rate in 0.02:0 0.02:0.3 0.3:0.002 1:0.0005; do
+        rm -f expected.csv
+        expect_csv=()
+        [ "$program" = quaywatch_per_station ] && expect_csv=(--expect-csv expected.csv)
         "$generate" --layout "$layout" --megabytes "${size_and_rate%:*}" \
-            --arriving "${size_and_rate#*:}" --seed 11 --output generated.xml
+            --arriving "${size_and_rate#*:}" --seed 11 --output generated.xml \
+            --expect expected.stdout "${expect_csv[@]}"
         for kind in plain header bare pieces; do
             reshape "$kind" generated.xml >board/reply.xml
             compare "$layout $size_and_rate $kind" "$program" board "" "" reply.xml out.csv
+            # A Header and a bare list change nothing of what is reported.
+            if [ "$kind" != pieces ]; then
+                against_expected "$layout $size_and_rate $kind, streaming" streaming
+                against_expected "$layout $size_and_rate $kind, whole tree" whole
+                generator_compared=$((generator_compared + 2))
+            fi
             # Each reply to the other tool too: the shapes it does not read must agree as well.
             other=quaywatch_per_station
             [ "$program" = quaywatch_per_station ] && other=quaywatch
@@ -102,5 +123,5 @@ for layout in indented compact; do
 done
 
 echo "$cases_compared command-line cases and $((compared - cases_compared)) generated replies" \
-    "read both ways: $failures differences"
+    "read both ways, $generator_compared readings against the generator's own: $failures differences"
 [ "$failures" = 0 ]

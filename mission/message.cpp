@@ -56,22 +56,22 @@ bool is_c1_control(std::string_view sequence)
            static_cast<unsigned char>(sequence[1]) <= 0x9f;
 }
 
-// Writes every byte, whatever the signals that come in between.
-void write_standard_error(std::string_view bytes)
+} // namespace
+
+int write_whole(int descriptor, std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t written = ::write(STDERR_FILENO, bytes.data(), bytes.size());
+        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) {
             continue;
         }
         if (written <= 0) {
-            return;
+            return written < 0 ? errno : EIO;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
+    return 0;
 }
-
-} // namespace
 
 std::string escaped_text(std::string_view text)
 {
@@ -111,10 +111,10 @@ std::string escaped_message(std::string_view message)
 
 void write_diagnostic(std::string_view message)
 {
-    write_standard_error(escaped_message(message));
+    write_whole(STDERR_FILENO, escaped_message(message));
 }
 
 void write_escaped_line(std::string_view escaped_line)
 {
-    write_standard_error(escaped_line);
+    write_whole(STDERR_FILENO, escaped_line);
 }

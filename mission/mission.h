@@ -121,3 +121,6 @@ std::string escaped_message(std::string_view message);
 void write_diagnostic(std::string_view message);
 // A line already escaped, on standard error as it stands.
 void write_escaped_line(std::string_view escaped_line);
+// Writes every byte to the descriptor, whatever the signals that come in between; gives 0, or
+// the errno of the write that failed.
+int write_whole(int descriptor, std::string_view bytes);

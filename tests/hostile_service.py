@@ -30,6 +30,7 @@ Each path is one way a service, or whoever stands in its place, can answer a POS
     /board-indented   the board, indented
     /cut-entry        the board cut short in the middle of a mission, the connection closed
     /gibibyte         a compact board of just under 1 GiB, in chunks, its one train the last
+    /sized/N          the same board of about N bytes
     /unconvertible    a board declared UTF-7, in small chunks, with bytes that do not convert
                       before its train at the platform
     http://xn--brmbleford-r5a.invalid/board, asked of it as a proxy: the board
@@ -128,19 +129,23 @@ class Handler(BaseHTTPRequestHandler):
         self.connection.shutdown(socket.SHUT_RDWR)
         self.close_connection = True
 
-    def send_gibibyte(self):
+    def send_sized(self, size):
         whole = board()
         start = whole.index(b"<missions>")
         arriving = whole.index(b"<missions>", start + 1)
-        departed, last, end = whole[start:arriving], whole[arriving:whole.index(b"</getBoardResult>")], whole.index(b"</getBoardResult>")
-        block = departed * ((1 << 20) // len(departed))
-        room = (1 << 30) - 4096 - len(whole)
+        end = whole.index(b"</getBoardResult>")
+        departed, last = whole[start:arriving], whole[arriving:end]
+        block = departed * max(1, min(size // 4, 1 << 20) // len(departed))
+        room = size - len(whole)
+        self.send_pieces([whole[:start]] + [block] * (room // len(block)) + [last, whole[end:]])
+
+    def send_pieces(self, pieces):
+        """Each piece a chunk of its own, as a service that writes its reply as it goes."""
         self.send_response(200)
         self.send_header("Content-Type", "text/xml; charset=utf-8")
         self.send_header("Transfer-Encoding", "chunked")
         self.end_headers()
         try:
-            pieces = [whole[:start]] + [block] * (room // len(block)) + [last, whole[end:]]
             for piece in pieces:
                 self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
             self.wfile.write(b"0\r\n\r\n")
@@ -149,22 +154,12 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
 
     def send_heavy_mission(self):
-        self.send_response(200)
-        self.send_header("Content-Type", "text/xml; charset=utf-8")
-        self.send_header("Transfer-Encoding", "chunked")
-        self.end_headers()
         name = b"<name>" + b"n" * (4 << 20) + b"</name>"
         pieces = [b'<?xml version="1.0"?><Envelope><Body><r><l><missions><stationsMessages>Train '
                   b'\xc3\xa0 quai</stationsMessages><stations>']
         pieces += [name] * 60
         pieces.append(b"</stations></missions></l></r></Body></Envelope>")
-        try:
-            for piece in pieces:
-                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
-            self.wfile.write(b"0\r\n\r\n")
-        except OSError:
-            pass
-        self.close_connection = True
+        self.send_pieces(pieces)
 
     def drip(self, body):
         self.send_response(200)
@@ -258,7 +253,9 @@ class Handler(BaseHTTPRequestHandler):
                              b'</stationsMessages><stationsDates>07:04</stationsDates></missions>'
                              b'</l></r></Body></Envelope>\n', piece_size=16)
         elif path == "/gibibyte":
-            self.send_gibibyte()
+            self.send_sized((1 << 30) - 4096)
+        elif path.startswith("/sized/"):
+            self.send_sized(int(path[len("/sized/"):]))
         elif path == "/heavy-mission":
             self.send_heavy_mission()
         elif path == "/namespace-line":

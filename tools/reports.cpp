@@ -107,20 +107,10 @@ std::string first_arrival_record(const Arrivals &arrivals)
 
 void print_reports(std::string_view console)
 {
-    while (!console.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, console.data(), console.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            // A reader that went away (| head) has all it wanted.
-            const int error = written < 0 ? errno : EIO;
-            if (error != EPIPE) {
-                write_diagnostic(std::string("write error: ") + std::strerror(error) + "\n");
-            }
-            return;
-        }
-        console.remove_prefix(static_cast<std::size_t>(written));
+    // A reader that went away (| head) has all it wanted.
+    const int error = write_whole(STDOUT_FILENO, console);
+    if (error != 0 && error != EPIPE) {
+        write_diagnostic(std::string("write error: ") + std::strerror(error) + "\n");
     }
 }
 

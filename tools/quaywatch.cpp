@@ -14,7 +14,7 @@ int main(int argc, char **argv)
     try {
         const ReplyFound found = read_reply(argv[1], Layout::indented, Wanted::every_arrival);
         say_outcome(found);
-        print_reports(every_arrival_lines(found.arrivals));
+        print_every_arrival(found.arrivals);
         return exit_status(found.outcome);
     } catch (const std::bad_alloc &) {
         say_outcome(ReplyFound{.outcome = Outcome::out_of_memory});

@@ -52,7 +52,7 @@ int main(int argc, char **argv)
         if (library_memory_failed()) {
             throw std::bad_alloc();
         }
-        print_reports(every_arrival_lines(arrivals));
+        print_every_arrival(arrivals);
         return 1;
     } catch (const std::bad_alloc &) {
         write_diagnostic("out of memory\n");

@@ -72,11 +72,32 @@ constexpr Field first_arrival_order[] = {Field::station, Field::date, Field::dir
 
 std::string every_arrival_lines(const Arrivals &arrivals)
 {
+    return every_arrival_lines(arrivals, 0, arrivals.missions.size());
+}
+
+std::string every_arrival_lines(const Arrivals &arrivals, std::size_t first, std::size_t end)
+{
     std::string console;
-    for (std::size_t index = 0; index < arrivals.values.size(); ++index) {
+    const std::size_t first_value = first < end ? arrivals.missions[first] : 0;
+    const std::size_t end_value = first < end ? mission_end(arrivals, end - 1) : 0;
+    for (std::size_t index = first_value; index < end_value; ++index) {
         add_line(console, label_of(arrivals.values[index].field), value_text(arrivals, index));
     }
     return console;
+}
+
+void print_every_arrival(const Arrivals &arrivals)
+{
+    // Written a few hundred missions at a time, so that the lines of a large board are never all
+    // in memory beside its values.
+    constexpr std::size_t missions_at_a_time = 512;
+    const std::size_t count = arrivals.missions.size();
+    for (std::size_t first = 0; first < count; first += missions_at_a_time) {
+        if (!print_reports(every_arrival_lines(arrivals, first,
+                                               std::min(count, first + missions_at_a_time)))) {
+            return;
+        }
+    }
 }
 
 std::string first_arrival_lines(const Arrivals &arrivals)
@@ -105,13 +126,14 @@ std::string first_arrival_record(const Arrivals &arrivals)
     return record;
 }
 
-void print_reports(std::string_view console)
+bool print_reports(std::string_view console)
 {
-    // A reader that went away (| head) has all it wanted.
     const int error = write_whole(STDOUT_FILENO, console);
+    // A reader that went away (| head) has all it wanted.
     if (error != 0 && error != EPIPE) {
         write_diagnostic(std::string("write error: ") + std::strerror(error) + "\n");
     }
+    return error == 0;
 }
 
 void say_outcome(const ReplyFound &found)

@@ -16,6 +16,10 @@ const char *program_name(int argc, char **argv, const char *fallback);
 // The console lines of every arriving mission read, as quaywatch (and quaywatch2) print them:
 // each mission's dates, then its direction's name and sens in document order.
 std::string every_arrival_lines(const Arrivals &arrivals);
+// The same lines of the missions numbered from `first` to before `end`.
+std::string every_arrival_lines(const Arrivals &arrivals, std::size_t first, std::size_t end);
+// Those lines on standard output, as print_reports writes them, a part at a time.
+void print_every_arrival(const Arrivals &arrivals);
 // The console lines of the first arriving mission, as quaywatch_per_station prints them: its
 // station names, its dates, every direction name, then every sens.
 std::string first_arrival_lines(const Arrivals &arrivals);
@@ -26,8 +30,8 @@ std::string first_arrival_lines(const Arrivals &arrivals);
 std::string first_arrival_record(const Arrivals &arrivals);
 // The console lines on standard output, written at once. A write that fails is said on standard
 // error with its reason ("write error: REASON"), unless the reader went away, as that of `| head`
-// does; the run goes on as it would have.
-void print_reports(std::string_view console);
+// does, and gives false; the run goes on as it would have.
+bool print_reports(std::string_view console);
 
 // The message of what a reply tool's reading came to, on standard error; none for a reply read.
 void say_outcome(const ReplyFound &found);

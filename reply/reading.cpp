@@ -61,11 +61,8 @@ const xmlDoc *document_of(const ReplyReading &reading)
 
 bool is_blank_text(const xmlNode *node)
 {
-    if (node == nullptr || node->type != XML_TEXT_NODE || node->content == nullptr) {
-        return false;
-    }
-    const std::string_view text(reinterpret_cast<const char *>(node->content));
-    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+    return node != nullptr && node->type == XML_TEXT_NODE && node->content != nullptr &&
+           is_blank(std::string_view(reinterpret_cast<const char *>(node->content)));
 }
 
 // An indented reply opens its root with the whitespace before its first element. The root's

@@ -4,55 +4,20 @@
 // stays in the tree for what reads it once the parse is done: the service's fault, the Header,
 // and the search for an arrival outside the list. Nothing is given until the whole document has
 // parsed, so a reply that turns out not to be well-formed gives nothing of its missions.
-#include "reply.h"
+#include "reading.h"
 
-#include <libxml/SAX2.h>
-#include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 
 #include <climits>
 
+bool with_stations(const ReplyReading &reading)
+{
+    return reading.wanted == Wanted::first_arrival_with_stations;
+}
+
 namespace {
 
 using ParserPtr = std::unique_ptr<xmlParserCtxt, decltype(&xmlFreeParserCtxt)>;
-
-// Everything one reading holds, from the parse's first callback to its outcome; the parser
-// carries it as its user data.
-struct ReplyReading {
-    // The parse of the reply itself; an entity's replacement text is parsed by another.
-    xmlParserCtxt *parser;
-    Layout layout;
-    Wanted wanted;
-    Sought sought;
-    // The list's container, once the walk down to it is settled.
-    xmlNode *container = nullptr;
-    // The container is the node at level 3, which a child named stationsMessages still to come
-    // would make a mission of a bare list: what a mission's reading takes of it stays meanwhile.
-    bool may_be_mission = false;
-    bool direction_kept = false;
-    bool stations_kept = false;
-    // The container has closed, and all its entries are consumed.
-    bool list_done = false;
-    // A fault's message lies in what the walk takes for the list: it all stays.
-    bool keep_entries = false;
-    // The entry consumed last, left in the tree while the parser may still add after it.
-    xmlNode *last_consumed = nullptr;
-    // The first examined node that stays in the tree, where the search outside the list stops.
-    const xmlNode *first_kept = nullptr;
-    bool message_kept = false;
-    bool examined = false;
-    // What the entries gave.
-    Arrivals arrivals{};
-    // The reading of the first arrival examines nothing after it.
-    bool arrival_examined = false;
-    // An examined entry that is no mission holds one whose train is at the platform.
-    bool missed_inside = false;
-    // What refuses the reply whole, in this order of precedence.
-    bool encoded = false;
-    bool nested = false;
-    bool misdeclared = false;
-    bool out_of_memory = false;
-};
 
 const xmlDoc *document_of(const ReplyReading &reading)
 {
@@ -76,9 +41,14 @@ bool indented(const ReplyReading &reading)
     return root != nullptr && is_blank_text(root->children);
 }
 
-bool with_stations(const ReplyReading &reading)
+// An examined entry that is no mission holds one at the platform: an entry built in part was
+// searched as its parse went by, one built whole is searched in the tree.
+bool arrival_in_wrapper(const ReplyReading &reading, const xmlNode *entry)
 {
-    return reading.wanted == Wanted::first_arrival_with_stations;
+    if (entry != reading.partial_entry) {
+        return arrival_in_wrapper(document_of(reading), entry);
+    }
+    return reading.arrival_below_entry && !is_mission(entry);
 }
 
 // One examined node of the list. The reading of the first arrival examines nothing after it,
@@ -103,7 +73,7 @@ void examine(ReplyReading &reading, const xmlNode *entry)
                      (arriving && stations && stations_values_nested(document, entry));
     reading.misdeclared = reading.misdeclared || message_misdeclared(document, entry);
     if (!arriving) {
-        reading.missed_inside = reading.missed_inside || arrival_in_wrapper(document, entry);
+        reading.missed_inside = reading.missed_inside || arrival_in_wrapper(reading, entry);
         return;
     }
     reading.arrival_examined = true;
@@ -152,6 +122,9 @@ void release(ReplyReading &reading, xmlNode *entry)
             reading.first_kept = entry;
         }
         return;
+    }
+    if (entry == reading.partial_entry) {
+        reading.partial_entry = nullptr;
     }
     xmlUnlinkNode(entry);
     xmlFreeNode(entry);
@@ -223,6 +196,8 @@ bool settle_container(ReplyReading &reading, xmlNode *node)
     return true;
 }
 
+} // namespace
+
 void element_complete(ReplyReading &reading, xmlNode *element)
 {
     if (reading.list_done) {
@@ -245,25 +220,7 @@ void element_complete(ReplyReading &reading, xmlNode *element)
     }
 }
 
-// The tree builder's own end of an element, and then the entry that it may complete.
-void element_ended(void *context, const xmlChar *local_name, const xmlChar *prefix,
-                   const xmlChar *namespace_name)
-{
-    auto *parser = static_cast<xmlParserCtxt *>(context);
-    xmlNode *element = parser->node;
-    xmlSAX2EndElementNs(context, local_name, prefix, namespace_name);
-    auto *reading = static_cast<ReplyReading *>(parser->_private);
-    if (reading == nullptr || parser != reading->parser || element == nullptr ||
-        reading->out_of_memory || library_memory_failed()) {
-        return;
-    }
-    // No exception may cross the library's frames.
-    try {
-        element_complete(*reading, element);
-    } catch (const std::bad_alloc &) {
-        reading->out_of_memory = true;
-    }
-}
+namespace {
 
 // The entries of a list that the walk settled on only once the tree was whole.
 void consume_kept_list(ReplyReading &reading, xmlNode *container)
@@ -330,13 +287,6 @@ void find_in_reply(ReplyReading &reading, const xmlDoc *document, ReplyFound &fo
     }
 }
 
-// Hands the parse's ends of elements to the reading, which the parser carries as its user data.
-void attach(xmlParserCtxt *parser, ReplyReading &reading)
-{
-    parser->_private = &reading;
-    parser->sax->endElementNs = element_ended;
-}
-
 void ignore_diagnostic(void * /*context*/, xmlError * /*error*/)
 {
 }
@@ -384,7 +334,7 @@ ReplyFound read_reply(const char *docname, Layout layout, Wanted wanted)
     }
     ReplyReading reading{
         .parser = parser.get(), .layout = layout, .wanted = wanted, .sought = Sought::board};
-    attach(parser.get(), reading);
+    attach_building(parser.get(), reading);
     xmlParseDocument(parser.get());
     return found_after_parse(parser.get(), reading);
 }
@@ -444,7 +394,7 @@ void create_push_parser(ReplyStream &stream)
         return;
     }
     stream.reading.parser = stream.parser.get();
-    attach(stream.parser.get(), stream.reading);
+    attach_building(stream.parser.get(), stream.reading);
     if (stream.reading.sought == Sought::fault) {
         stream.parser->sax->serror = ignore_diagnostic;
     }

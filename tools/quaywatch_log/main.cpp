@@ -78,7 +78,11 @@ int log_reply(const Settings &settings, const Url &url, const Fetched &fetched,
         say("reply from " + url.shown + " refused: HTTP 500");
         return refused_status;
     }
-    write_library_diagnostics(diagnostics);
+    // Where memory ran short, the library's words depend on which allocation failed first; the
+    // run says out of memory alone, whichever it was.
+    if (found.outcome != Outcome::out_of_memory) {
+        write_library_diagnostics(diagnostics);
+    }
     say_outcome(found);
     if (found.outcome != Outcome::reported) {
         return status_of(found.outcome);

@@ -1,0 +1,397 @@
+// The tree of a reply, built only where the reading reads it. Outside the mission list every
+// node is built. Inside an entry of the list, the children that the arrival test, the reports and
+// the checks read are built (its first message, its dates, its first direction's name and sens,
+// and, for the per-station reading, its first stations' names), with every processing
+// instruction and entity reference, which are matched by name as elements are; the rest is
+// parsed and checked as ever but never built. The search for an arrival inside an entry that is
+// no mission reads every element's first message as the parse goes by. Once the per-station
+// reading has its arrival, the rest of the list is not built at all.
+#include "reading.h"
+
+#include <libxml/SAX2.h>
+
+#include <cstring>
+
+namespace {
+
+bool is_named(const xmlChar *name, const char *expected)
+{
+    const auto *text = reinterpret_cast<const char *>(name);
+    return text != nullptr && text[0] == expected[0] && std::strcmp(text, expected) == 0;
+}
+
+// An entry named like a field of a mission is built whole: the container it stands in may yet
+// turn out to be a mission whose reading takes it, or its text may be read as a message.
+bool is_field_name(const xmlChar *name)
+{
+    return is_named(name, "stationsMessages") || is_named(name, "stationsDates") ||
+           is_named(name, "direction") || is_named(name, "stations");
+}
+
+// The reading the parser carries, when the parser is the reply's own.
+ReplyReading *reading_of(void *context)
+{
+    auto *parser = static_cast<xmlParserCtxt *>(context);
+    auto *reading = static_cast<ReplyReading *>(parser->_private);
+    return reading != nullptr && reading->parser == parser ? reading : nullptr;
+}
+
+bool rest_of_list_unread(const ReplyReading &reading)
+{
+    return reading.arrival_examined && with_stations(reading);
+}
+
+// True when the parse stands right inside the settled list, where a node is an entry.
+bool in_list(const ReplyReading &reading)
+{
+    return reading.container != nullptr && !reading.list_done && !reading.keep_entries &&
+           reading.sought == Sought::board && reading.parser->node == reading.container;
+}
+
+// Text right inside the list is not built once the list's first two nodes are, which tell where
+// its entries begin; a comment, once the rest of the list is unread. A list named as a message
+// has its text read.
+bool list_node_unbuilt(const ReplyReading &reading, bool comment)
+{
+    if (!in_list(reading) || name_is(reading.container, "stationsMessages")) {
+        return false;
+    }
+    const xmlNode *first = reading.container->children;
+    return rest_of_list_unread(reading) || (!comment && first != nullptr && first->next != nullptr);
+}
+
+Build entry_build(const ReplyReading &reading, const xmlChar *name)
+{
+    if (is_field_name(name)) {
+        return Build::whole;
+    }
+    return rest_of_list_unread(reading) ? Build::skipped : Build::entry;
+}
+
+bool may_arrive(const OpenElement &entry)
+{
+    return entry.first_message != FirstMessage::not_arriving;
+}
+
+Build child_build(const ReplyReading &reading, const OpenElement &parent, const xmlChar *name)
+{
+    switch (parent.build) {
+    case Build::whole:
+    case Build::skipped:
+        return parent.build;
+    case Build::direction:
+        return is_named(name, "name") || is_named(name, "sens") ? Build::whole : Build::skipped;
+    case Build::stations:
+        return is_named(name, "name") ? Build::whole : Build::skipped;
+    case Build::entry:
+        break;
+    }
+    if (is_named(name, "stationsMessages")) {
+        return parent.first_message == FirstMessage::none ? Build::whole : Build::skipped;
+    }
+    if (!may_arrive(parent)) {
+        return Build::skipped;
+    }
+    if (is_named(name, "stationsDates")) {
+        return Build::whole;
+    }
+    if (is_named(name, "direction") && !parent.direction_seen) {
+        return Build::direction;
+    }
+    if (is_named(name, "stations") && !parent.stations_seen && with_stations(reading)) {
+        return Build::stations;
+    }
+    return Build::skipped;
+}
+
+// True while the entry open has no message: it may be a wrapper, whose elements are all searched
+// for an arrival.
+bool searching(const ReplyReading &reading)
+{
+    return reading.open_elements.front().first_message == FirstMessage::none;
+}
+
+// Whether the first message of an element is gathered: the entry's own tells whether it arrives,
+// and one further down matters while the entry is searched.
+bool gathers(const ReplyReading &reading, const OpenElement &parent)
+{
+    return &parent == &reading.open_elements.front() || searching(reading);
+}
+
+// Notes a child of the innermost open element by its name, whatever its kind; gives whether it
+// is an element whose text is to be gathered.
+bool note_child(ReplyReading &reading, const xmlChar *name, bool is_element)
+{
+    OpenElement &parent = reading.open_elements.back();
+    bool gathering = false;
+    if (parent.first_message == FirstMessage::none && is_named(name, "stationsMessages")) {
+        gathering = is_element && gathers(reading, parent);
+        parent.first_message = is_element ? FirstMessage::open : FirstMessage::not_arriving;
+    }
+    if (parent.build == Build::entry) {
+        parent.direction_seen = parent.direction_seen || is_named(name, "direction");
+        parent.stations_seen = parent.stations_seen || is_named(name, "stations");
+    }
+    return gathering;
+}
+
+// A first message that has ended: the entry's tells whether the entry arrives, one further
+// down whether the entry holds an arrival.
+void message_ended(ReplyReading &reading, const OpenElement &message)
+{
+    const bool arrives =
+        is_arrival_text(std::string_view(reading.gathered_text).substr(message.text_start));
+    reading.gathered_text.resize(message.text_start);
+    OpenElement &parent = reading.open_elements.back();
+    parent.first_message = arrives ? FirstMessage::arriving : FirstMessage::not_arriving;
+    if (reading.open_elements.size() > 1 && arrives) {
+        reading.arrival_below_entry = true;
+    }
+}
+
+// Memory ran short inside the building: the parse stops where it stands, and the reading gives
+// out of memory.
+void stop_short_of_memory(ReplyReading &reading)
+{
+    reading.out_of_memory = true;
+    xmlStopParser(reading.parser);
+}
+
+// An entry of the list: built whole, in part, or (once the rest of the list is unread) not at
+// all.
+void start_entry(ReplyReading &reading, const xmlChar *name, const auto &build_element)
+{
+    const Build build = entry_build(reading, name);
+    if (build == Build::whole) {
+        build_element();
+        return;
+    }
+    if (build == Build::skipped) {
+        reading.unread_depth = 1;
+        return;
+    }
+    reading.open_elements.push_back(OpenElement{.build = build});
+    build_element();
+    reading.partial_entry = reading.parser->node;
+    reading.arrival_below_entry = false;
+}
+
+// A child of an element open in the entry: built as its parent says, searched while the entry
+// is, and otherwise passed over with everything in it.
+void start_child(ReplyReading &reading, const xmlChar *name, const auto &build_element)
+{
+    OpenElement child{.build = child_build(reading, reading.open_elements.back(), name)};
+    child.gathering = note_child(reading, name, true);
+    if (child.build == Build::skipped && !child.gathering && !searching(reading)) {
+        reading.unread_depth = 1;
+        return;
+    }
+    child.text_start = reading.gathered_text.size();
+    reading.open_elements.push_back(child);
+    if (child.build != Build::skipped) {
+        build_element();
+    }
+}
+
+void element_started(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                     const xmlChar *namespace_name, int namespace_count, const xmlChar **namespaces,
+                     int attribute_count, int defaulted_count, const xmlChar **attributes)
+{
+    const auto build_element = [&] {
+        xmlSAX2StartElementNs(context, local_name, prefix, namespace_name, namespace_count,
+                              namespaces, attribute_count, defaulted_count, attributes);
+    };
+    ReplyReading *reading = reading_of(context);
+    if (reading == nullptr) {
+        build_element();
+        return;
+    }
+    if (reading->unread_depth > 0) {
+        ++reading->unread_depth;
+        return;
+    }
+    try {
+        if (!reading->open_elements.empty()) {
+            start_child(*reading, local_name, build_element);
+        } else if (in_list(*reading)) {
+            start_entry(*reading, local_name, build_element);
+        } else {
+            build_element();
+        }
+    } catch (const std::bad_alloc &) {
+        stop_short_of_memory(*reading);
+    }
+}
+
+// The reading takes an element complete only when memory has held out.
+void complete(ReplyReading &reading, xmlNode *element)
+{
+    if (element == nullptr || reading.out_of_memory || library_memory_failed()) {
+        return;
+    }
+    // No exception may cross the library's frames.
+    try {
+        element_complete(reading, element);
+    } catch (const std::bad_alloc &) {
+        reading.out_of_memory = true;
+    }
+}
+
+void element_ended(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                   const xmlChar *namespace_name)
+{
+    auto *parser = static_cast<xmlParserCtxt *>(context);
+    xmlNode *element = parser->node;
+    ReplyReading *reading = reading_of(context);
+    if (reading != nullptr && reading->unread_depth > 0) {
+        --reading->unread_depth;
+        return;
+    }
+    if (reading == nullptr || reading->open_elements.empty()) {
+        xmlSAX2EndElementNs(context, local_name, prefix, namespace_name);
+        if (reading != nullptr) {
+            complete(*reading, element);
+        }
+        return;
+    }
+    const OpenElement ended = reading->open_elements.back();
+    reading->open_elements.pop_back();
+    if (ended.build != Build::skipped) {
+        xmlSAX2EndElementNs(context, local_name, prefix, namespace_name);
+    }
+    if (ended.gathering) {
+        message_ended(*reading, ended);
+    }
+    if (reading->open_elements.empty()) {
+        complete(*reading, element);
+    }
+}
+
+// Text, in a text node or a CDATA section: built where its element is built whole, gathered
+// where its element's text is.
+void take_text(void *context, const xmlChar *text, int length, bool cdata)
+{
+    const auto build_text = [&] {
+        if (cdata) {
+            xmlSAX2CDataBlock(context, text, length);
+        } else {
+            xmlSAX2Characters(context, text, length);
+        }
+    };
+    ReplyReading *reading = reading_of(context);
+    if (reading == nullptr) {
+        build_text();
+        return;
+    }
+    if (reading->unread_depth > 0) {
+        return;
+    }
+    if (reading->open_elements.empty()) {
+        if (!list_node_unbuilt(*reading, false)) {
+            build_text();
+        }
+        return;
+    }
+    const OpenElement &open = reading->open_elements.back();
+    if (open.gathering) {
+        try {
+            reading->gathered_text.append(reinterpret_cast<const char *>(text),
+                                          static_cast<std::size_t>(length));
+        } catch (const std::bad_alloc &) {
+            stop_short_of_memory(*reading);
+            return;
+        }
+    }
+    if (open.build == Build::whole) {
+        build_text();
+    }
+}
+
+void characters_read(void *context, const xmlChar *text, int length)
+{
+    take_text(context, text, length, false);
+}
+
+void cdata_read(void *context, const xmlChar *text, int length)
+{
+    take_text(context, text, length, true);
+}
+
+void comment_read(void *context, const xmlChar *text)
+{
+    const ReplyReading *reading = reading_of(context);
+    bool built = true;
+    if (reading != nullptr && reading->unread_depth > 0) {
+        built = false;
+    } else if (reading != nullptr) {
+        built = reading->open_elements.empty()
+                    ? !list_node_unbuilt(*reading, true)
+                    : reading->open_elements.back().build == Build::whole;
+    }
+    if (built) {
+        xmlSAX2Comment(context, text);
+    }
+}
+
+// A processing instruction or an entity reference inside a partly built entry: noted by its
+// name, built wherever its parent is, and an entity's text gathered with its element's.
+template <typename BuildNode>
+void take_named_node(void *context, const xmlChar *name, bool entity, const BuildNode &build_node)
+{
+    ReplyReading *reading = reading_of(context);
+    if (reading != nullptr && reading->unread_depth > 0) {
+        return;
+    }
+    if (reading == nullptr || reading->open_elements.empty()) {
+        build_node();
+        return;
+    }
+    try {
+        note_child(*reading, name, false);
+        if (entity && reading->open_elements.back().gathering) {
+            const xmlEntity *declared = xmlGetDocEntity(reading->parser->myDoc, name);
+            const std::optional<std::string> text =
+                declared != nullptr ? list_text(reading->parser->myDoc, declared->children)
+                                    : std::nullopt;
+            if (text) {
+                reading->gathered_text += *text;
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        stop_short_of_memory(*reading);
+        return;
+    }
+    if (reading->open_elements.back().build != Build::skipped) {
+        build_node();
+    }
+}
+
+void reference_read(void *context, const xmlChar *name)
+{
+    take_named_node(context, name, true, [&] { xmlSAX2Reference(context, name); });
+}
+
+void instruction_read(void *context, const xmlChar *target, const xmlChar *data)
+{
+    take_named_node(context, target, false,
+                    [&] { xmlSAX2ProcessingInstruction(context, target, data); });
+}
+
+} // namespace
+
+void attach_building(xmlParserCtxt *parser, ReplyReading &reading)
+{
+    parser->_private = &reading;
+    xmlSAXHandler &handler = *parser->sax;
+    // Blanks go where other text goes unless the parser is told to drop them.
+    if (handler.ignorableWhitespace == handler.characters) {
+        handler.ignorableWhitespace = characters_read;
+    }
+    handler.startElementNs = element_started;
+    handler.endElementNs = element_ended;
+    handler.characters = characters_read;
+    handler.cdataBlock = cdata_read;
+    handler.comment = comment_read;
+    handler.reference = reference_read;
+    handler.processingInstruction = instruction_read;
+}

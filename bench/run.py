@@ -11,7 +11,9 @@ iterparse. How fast a process faults its pages in depends on what ran just befor
 command is timed three ways: cold, after a pause of a few seconds (as a cron job or a timer
 runs it; a host that takes freed memory back does so within about 2 s; the cold runs of a round
 come first, each after its pause, then one more pause), right after a run of
-the plain floor, and right after a run of itself. CPU time (user + sys) is the headline; ratios
+the plain floor, and right after a run of itself. Each is set against two floors: the tree
+floor, and the tokenizer alone (the library's parse with a handler that has no callbacks), the
+least any reading of the same reply can cost. CPU time (user + sys) is the headline; ratios
 are medians of the per-round ratios, and each target is judged on the worst of the three. Then
 a batch of small replies, one process per file through xargs -P 2, instruction counts at 1 MB
 (callgrind), which repeat exactly from run to run, and what a board with no train costs, up to a
@@ -39,7 +41,7 @@ def run_measured(command, stdout_path=os.devnull):
         process = subprocess.Popen(command, stdout=stdout, stderr=devnull)
         _, status, usage = os.wait4(process.pid, 0)
         wall = time.perf_counter() - start
-    return {"wall": wall, "cpu": usage.ru_utime + usage.ru_stime, "user": usage.ru_utime,
+    return {"wall": wall, "cpu": usage.ru_utime + usage.ru_stime, "user": usage.ru_utime, "sys": usage.ru_stime,
             "rss": usage.ru_maxrss / 1024.0, "status": os.waitstatus_to_exitcode(status)}
 
 
@@ -143,15 +145,27 @@ def median(results, name, key, pre):
 
 
 def print_table(results, commands):
-    print("  %-32s %8s %8s %8s %9s   %-29s %9s" % ("command", "CPU s", "user s", "wall s", "RSS MiB",
-                                                  "CPU vs floor: cold/floor/self", "RSS ratio"))
+    """Each command after itself, and its CPU against both floors in each preconditioning (the
+    tokenizer's columns where it was run), with user and system CPU apart."""
+    tokenized = any(name.startswith("tokenizer") for name in commands)
+    print("  %-32s %7s %7s %7s %7s %8s   %-29s %9s%s" % (
+        "command", "CPU s", "user s", "sys s", "wall s", "RSS MiB", "CPU vs floor: cold/floor/self", "RSS ratio",
+        "   CPU vs tokenizer: cold/floor/self, user, sys" if tokenized else ""))
     for name in commands:
         base = base_of(name)
-        print("  %-32s %8.3f %8.3f %8.3f %9.1f   %9.3f %9.3f %9.3f %9.3f" % (
+        line = "  %-32s %7.3f %7.3f %7.3f %7.3f %8.1f   %9.3f %9.3f %9.3f %9.3f" % (
             name, median(results, name, "cpu", "after itself"), median(results, name, "user", "after itself"),
-            median(results, name, "wall", "after itself"), median(results, name, "rss", "after itself"),
+            median(results, name, "sys", "after itself"), median(results, name, "wall", "after itself"),
+            median(results, name, "rss", "after itself"),
             *(ratio(results, name, base, "cpu", pre) for pre in PRECONDITIONINGS),
-            worst_ratio(results, name, base, "rss")))
+            worst_ratio(results, name, base, "rss"))
+        if tokenized and tokenizer_of(name) in commands:
+            tokenizer = tokenizer_of(name)
+            line += "   %9.3f %9.3f %9.3f %6.3f %6.3f" % (
+                *(ratio(results, name, tokenizer, "cpu", pre) for pre in PRECONDITIONINGS),
+                ratio(results, name, tokenizer, "user", "after itself"),
+                median(results, name, "sys", "after itself") / max(median(results, tokenizer, "sys", "after itself"), 1e-3))
+        print(line)
 
 
 class Targets:
@@ -169,6 +183,12 @@ class Targets:
 def base_of(name):
     """The floor a row is measured against: the compact reply's for the per-station tool."""
     return "floor (compact)" if name.startswith(("floor (compact)", "quaywatch_per_station")) else "floor"
+
+
+def tokenizer_of(name):
+    """The tokenizer alone on the same reply: the library's parse with no callbacks."""
+    return "tokenizer (compact)" if name.startswith(("floor (compact)", "tokenizer (compact)",
+                                                     "quaywatch_per_station")) else "tokenizer"
 
 
 def ensure_xmlstarlet():
@@ -199,6 +219,7 @@ def main():
     sizes = [float(size) for size in arguments.sizes.split(",")]
     tool = lambda name: os.path.join(build, name)
     floor = tool("bench/parse_floor")
+    tokenizer = tool("bench/tokenize_floor")
     generate = tool("bench/generate_reply")
     here = os.path.dirname(os.path.abspath(__file__))
     xmllint = shutil.which("xmllint")
@@ -244,8 +265,10 @@ def main():
             csv = os.path.join(scratch, "arrivals.csv")
             commands = {
                 "floor": ([floor, indented], None, True),
+                "tokenizer": ([tokenizer, indented], None, True),
                 "quaywatch": ([tool("quaywatch"), indented], None, True),
                 "floor (compact)": ([floor, compact], None, True),
+                "tokenizer (compact)": ([tokenizer, compact], None, True),
                 "quaywatch_per_station": ([tool("quaywatch_per_station"), compact, csv], csv, True),
             }
             commands.update(peers(indented))
@@ -275,6 +298,10 @@ def main():
             for name in ("quaywatch", "quaywatch_per_station"):
                 targets.check("%s %s, CPU vs floor, worst of the three" % (name, label),
                               worst_ratio(results, name, base_of(name), "cpu"), cpu_limit, aim=aim)
+                if size >= 1:
+                    targets.check("%s %s, CPU vs tokenizer, worst of the three" % (name, label),
+                                  worst_ratio(results, name, tokenizer_of(name), "cpu"),
+                                  1.5 if name == "quaywatch" else 1.25)
                 if size >= 10:
                     # A child forked from here counts this script's pages until it has exec'd.
                     targets.check("%s %s, peak RSS (measured apart)" % (name, label),
@@ -298,10 +325,14 @@ def main():
                 print("  instructions executed (callgrind), repeatable where times are not:")
                 floor_count = instructions(commands["floor"][0])
                 compact_floor_count = instructions(commands["floor (compact)"][0])
+                tokenizer_counts = {name: instructions(commands[tokenizer_of(name)][0])
+                                    for name in ("quaywatch", "quaywatch_per_station")}
                 for name, base_count in (("quaywatch", floor_count),
                                          ("quaywatch_per_station", compact_floor_count)):
                     count = instructions(commands[name][0])
-                    print("    %-24s %14d vs floor %14d: %.4fx" % (name, count, base_count, count / base_count))
+                    print("    %-24s %14d vs floor %14d: %.4fx; vs tokenizer %14d: %.4fx" % (
+                        name, count, base_count, count / base_count, tokenizer_counts[name],
+                        count / tokenizer_counts[name]))
 
             print("  (%.0f s so far)" % (time.perf_counter() - started))
 

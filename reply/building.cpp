@@ -14,18 +14,44 @@
 
 namespace {
 
+constexpr std::array<const char *, read_name_count> read_names = {
+    "stationsMessages", "stationsDates", "direction", "stations", "name", "sens"};
+
 bool is_named(const xmlChar *name, const char *expected)
 {
     const auto *text = reinterpret_cast<const char *>(name);
     return text != nullptr && text[0] == expected[0] && std::strcmp(text, expected) == 0;
 }
 
+// Which read name a node has. An element's name comes from the parser's dictionary, so that the
+// same name is the same pointer; other names are compared byte for byte.
+ReadName read_name_of(const ReplyReading &reading, const xmlChar *name, bool from_dictionary)
+{
+    bool all_interned = true;
+    for (std::size_t index = 0; index < read_name_count; ++index) {
+        const xmlChar *interned = reading.interned_names[index];
+        if (name == interned && interned != nullptr) {
+            return static_cast<ReadName>(index + 1);
+        }
+        all_interned = all_interned && interned != nullptr;
+    }
+    if (from_dictionary && all_interned) {
+        return ReadName::other;
+    }
+    for (std::size_t index = 0; index < read_name_count; ++index) {
+        if (is_named(name, read_names[index])) {
+            return static_cast<ReadName>(index + 1);
+        }
+    }
+    return ReadName::other;
+}
+
 // An entry named like a field of a mission is built whole: the container it stands in may yet
 // turn out to be a mission whose reading takes it, or its text may be read as a message.
-bool is_field_name(const xmlChar *name)
+bool is_field_name(ReadName name)
 {
-    return is_named(name, "stationsMessages") || is_named(name, "stationsDates") ||
-           is_named(name, "direction") || is_named(name, "stations");
+    return name == ReadName::message || name == ReadName::dates || name == ReadName::direction ||
+           name == ReadName::stations;
 }
 
 // The reading the parser carries, when the parser is the reply's own.
@@ -60,7 +86,7 @@ bool list_node_unbuilt(const ReplyReading &reading, bool comment)
     return rest_of_list_unread(reading) || (!comment && first != nullptr && first->next != nullptr);
 }
 
-Build entry_build(const ReplyReading &reading, const xmlChar *name)
+Build entry_build(const ReplyReading &reading, ReadName name)
 {
     if (is_field_name(name)) {
         return Build::whole;
@@ -73,32 +99,32 @@ bool may_arrive(const OpenElement &entry)
     return entry.first_message != FirstMessage::not_arriving;
 }
 
-Build child_build(const ReplyReading &reading, const OpenElement &parent, const xmlChar *name)
+Build child_build(const ReplyReading &reading, const OpenElement &parent, ReadName name)
 {
     switch (parent.build) {
     case Build::whole:
     case Build::skipped:
         return parent.build;
     case Build::direction:
-        return is_named(name, "name") || is_named(name, "sens") ? Build::whole : Build::skipped;
+        return name == ReadName::name || name == ReadName::sens ? Build::whole : Build::skipped;
     case Build::stations:
-        return is_named(name, "name") ? Build::whole : Build::skipped;
+        return name == ReadName::name ? Build::whole : Build::skipped;
     case Build::entry:
         break;
     }
-    if (is_named(name, "stationsMessages")) {
+    if (name == ReadName::message) {
         return parent.first_message == FirstMessage::none ? Build::whole : Build::skipped;
     }
     if (!may_arrive(parent)) {
         return Build::skipped;
     }
-    if (is_named(name, "stationsDates")) {
+    if (name == ReadName::dates) {
         return Build::whole;
     }
-    if (is_named(name, "direction") && !parent.direction_seen) {
+    if (name == ReadName::direction && !parent.direction_seen) {
         return Build::direction;
     }
-    if (is_named(name, "stations") && !parent.stations_seen && with_stations(reading)) {
+    if (name == ReadName::stations && !parent.stations_seen && with_stations(reading)) {
         return Build::stations;
     }
     return Build::skipped;
@@ -120,17 +146,17 @@ bool gathers(const ReplyReading &reading, const OpenElement &parent)
 
 // Notes a child of the innermost open element by its name, whatever its kind; gives whether it
 // is an element whose text is to be gathered.
-bool note_child(ReplyReading &reading, const xmlChar *name, bool is_element)
+bool note_child(ReplyReading &reading, ReadName name, bool is_element)
 {
     OpenElement &parent = reading.open_elements.back();
     bool gathering = false;
-    if (parent.first_message == FirstMessage::none && is_named(name, "stationsMessages")) {
+    if (parent.first_message == FirstMessage::none && name == ReadName::message) {
         gathering = is_element && gathers(reading, parent);
         parent.first_message = is_element ? FirstMessage::open : FirstMessage::not_arriving;
     }
     if (parent.build == Build::entry) {
-        parent.direction_seen = parent.direction_seen || is_named(name, "direction");
-        parent.stations_seen = parent.stations_seen || is_named(name, "stations");
+        parent.direction_seen = parent.direction_seen || name == ReadName::direction;
+        parent.stations_seen = parent.stations_seen || name == ReadName::stations;
     }
     return gathering;
 }
@@ -159,7 +185,7 @@ void stop_short_of_memory(ReplyReading &reading)
 
 // An entry of the list: built whole, in part, or (once the rest of the list is unread) not at
 // all.
-void start_entry(ReplyReading &reading, const xmlChar *name, const auto &build_element)
+void start_entry(ReplyReading &reading, ReadName name, const auto &build_element)
 {
     const Build build = entry_build(reading, name);
     if (build == Build::whole) {
@@ -178,7 +204,7 @@ void start_entry(ReplyReading &reading, const xmlChar *name, const auto &build_e
 
 // A child of an element open in the entry: built as its parent says, searched while the entry
 // is, and otherwise passed over with everything in it.
-void start_child(ReplyReading &reading, const xmlChar *name, const auto &build_element)
+void start_child(ReplyReading &reading, ReadName name, const auto &build_element)
 {
     OpenElement child{.build = child_build(reading, reading.open_elements.back(), name)};
     child.gathering = note_child(reading, name, true);
@@ -212,9 +238,9 @@ void element_started(void *context, const xmlChar *local_name, const xmlChar *pr
     }
     try {
         if (!reading->open_elements.empty()) {
-            start_child(*reading, local_name, build_element);
+            start_child(*reading, read_name_of(*reading, local_name, true), build_element);
         } else if (in_list(*reading)) {
-            start_entry(*reading, local_name, build_element);
+            start_entry(*reading, read_name_of(*reading, local_name, true), build_element);
         } else {
             build_element();
         }
@@ -347,7 +373,7 @@ void take_named_node(void *context, const xmlChar *name, bool entity, const Buil
         return;
     }
     try {
-        note_child(*reading, name, false);
+        note_child(*reading, read_name_of(*reading, name, false), false);
         if (entity && reading->open_elements.back().gathering) {
             const xmlEntity *declared = xmlGetDocEntity(reading->parser->myDoc, name);
             const std::optional<std::string> text =
@@ -382,6 +408,13 @@ void instruction_read(void *context, const xmlChar *target, const xmlChar *data)
 void attach_building(xmlParserCtxt *parser, ReplyReading &reading)
 {
     parser->_private = &reading;
+    for (std::size_t index = 0; index < read_name_count; ++index) {
+        reading.interned_names[index] =
+            parser->dict != nullptr
+                ? xmlDictLookup(parser->dict, reinterpret_cast<const xmlChar *>(read_names[index]),
+                                -1)
+                : nullptr;
+    }
     xmlSAXHandler &handler = *parser->sax;
     // Blanks go where other text goes unless the parser is told to drop them.
     if (handler.ignorableWhitespace == handler.characters) {

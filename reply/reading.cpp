@@ -152,7 +152,8 @@ void read_as_bare_list(ReplyReading &reading)
     reading = ReplyReading{.parser = reading.parser,
                            .layout = reading.layout,
                            .wanted = reading.wanted,
-                           .sought = reading.sought};
+                           .sought = reading.sought,
+                           .interned_names = reading.interned_names};
     take_container(reading, level_two);
 }
 

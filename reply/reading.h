@@ -8,11 +8,17 @@
 
 #include <libxml/parser.h>
 
+#include <array>
+
 // How an element inside an entry of the list is built: whole; as an entry, a direction or a
 // stations list, keeping only the children that are read; or not at all.
 enum class Build : std::uint8_t { whole, entry, direction, stations, skipped };
 // What an element's first child named stationsMessages has said so far.
 enum class FirstMessage : std::uint8_t { none, open, arriving, not_arriving };
+
+// The names that the building of an entry tells apart.
+enum class ReadName : std::uint8_t { other, message, dates, direction, stations, name, sens };
+constexpr std::size_t read_name_count = 6;
 
 // An element open inside the entry being built now.
 struct OpenElement {
@@ -35,6 +41,9 @@ struct ReplyReading {
     Layout layout;
     Wanted wanted;
     Sought sought;
+    // The read names as the parser's dictionary holds them, which is where it takes the name of
+    // every element from; none where the dictionary could not take them.
+    std::array<const xmlChar *, read_name_count> interned_names{};
     // The list's container, once the walk down to it is settled.
     xmlNode *container = nullptr;
     // The container is the node at level 3, which a child named stationsMessages still to come

@@ -73,6 +73,8 @@ bool stations_values_nested(const xmlDoc *document, const xmlNode *mission);
 // True when the entry's message reads as the arrival text's UTF-8 bytes taken for ISO-8859-1 or
 // windows-1252: a reply whose declared encoding is not that of its text.
 bool message_misdeclared(const xmlDoc *document, const xmlNode *entry);
+// True when the text is the arrival text's UTF-8 bytes so misread.
+bool is_misdeclared_arrival_text(std::string_view text);
 
 // A field of an arriving mission that a report takes.
 enum class Field : std::uint8_t { station, date, direction_name, direction_sens };

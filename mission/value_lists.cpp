@@ -115,5 +115,10 @@ bool message_misdeclared(const xmlDoc *document, const xmlNode *entry)
     }
     std::string joined;
     const std::optional<std::string_view> text = read_element_text(document, message, joined);
-    return text && *text == misdeclared_arrival_text;
+    return text && is_misdeclared_arrival_text(*text);
+}
+
+bool is_misdeclared_arrival_text(std::string_view text)
+{
+    return text == misdeclared_arrival_text;
 }

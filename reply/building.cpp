@@ -10,6 +10,7 @@
 
 #include <libxml/SAX2.h>
 
+#include <climits>
 #include <cstring>
 
 namespace {
@@ -103,8 +104,10 @@ Build child_build(const ReplyReading &reading, const OpenElement &parent, ReadNa
 {
     switch (parent.build) {
     case Build::whole:
+    case Build::held:
+        return Build::whole;
     case Build::skipped:
-        return parent.build;
+        return Build::skipped;
     case Build::direction:
         return name == ReadName::name || name == ReadName::sens ? Build::whole : Build::skipped;
     case Build::stations:
@@ -183,9 +186,59 @@ void stop_short_of_memory(ReplyReading &reading)
     xmlStopParser(reading.parser);
 }
 
+void start_held(ReplyReading &reading, const HeldNames &names)
+{
+    xmlSAX2StartElementNs(reading.parser, names.local_name, names.prefix, names.namespace_name, 0,
+                          nullptr, 0, 0, nullptr);
+}
+
+void add_text(ReplyReading &reading, std::string_view text)
+{
+    while (!text.empty()) {
+        const std::size_t part = std::min<std::size_t>(text.size(), INT_MAX);
+        xmlSAX2Characters(reading.parser, reinterpret_cast<const xmlChar *>(text.data()),
+                          static_cast<int>(part));
+        text.remove_prefix(part);
+    }
+}
+
+// Builds the entry held back, and its message as far as it has come, once something in the
+// entry is to be built: the tree then holds what it would have held built from the start.
+void build_held(ReplyReading &reading)
+{
+    if (!reading.entry_held) {
+        return;
+    }
+    reading.entry_held = false;
+    start_held(reading, reading.held_entry);
+    reading.partial_entry = reading.parser->node;
+    const HeldMessage message = reading.message_held;
+    reading.message_held = HeldMessage::none;
+    if (message == HeldMessage::none) {
+        return;
+    }
+    start_held(reading, reading.held_message);
+    if (message == HeldMessage::closed) {
+        add_text(reading, reading.held_message_text);
+        xmlSAX2EndElementNs(reading.parser, reading.held_message.local_name,
+                            reading.held_message.prefix, reading.held_message.namespace_name);
+        return;
+    }
+    OpenElement &open = reading.open_elements[1];
+    open.build = Build::whole;
+    add_text(reading, std::string_view(reading.gathered_text).substr(open.text_start));
+}
+
+HeldNames names_of(const xmlChar *local_name, const xmlChar *prefix, const xmlChar *namespace_name)
+{
+    return HeldNames{.local_name = local_name, .prefix = prefix, .namespace_name = namespace_name};
+}
+
 // An entry of the list: built whole, in part, or (once the rest of the list is unread) not at
-// all.
-void start_entry(ReplyReading &reading, ReadName name, const auto &build_element)
+// all. One with no attributes and no namespaces of its own is held back until something in it
+// is built.
+void start_entry(ReplyReading &reading, ReadName name, const HeldNames &names, bool bare,
+                 const auto &build_element)
 {
     const Build build = entry_build(reading, name);
     if (build == Build::whole) {
@@ -197,14 +250,22 @@ void start_entry(ReplyReading &reading, ReadName name, const auto &build_element
         return;
     }
     reading.open_elements.push_back(OpenElement{.build = build});
+    reading.arrival_below_entry = false;
+    reading.partial_entry = nullptr;
+    if (bare) {
+        reading.entry_held = true;
+        reading.held_entry = names;
+        return;
+    }
     build_element();
     reading.partial_entry = reading.parser->node;
-    reading.arrival_below_entry = false;
 }
 
 // A child of an element open in the entry: built as its parent says, searched while the entry
-// is, and otherwise passed over with everything in it.
-void start_child(ReplyReading &reading, ReadName name, const auto &build_element)
+// is, and otherwise passed over with everything in it. The first message of an entry held back,
+// when it has no attributes and no namespaces of its own, is held too.
+void start_child(ReplyReading &reading, ReadName name, const HeldNames &names, bool bare,
+                 const auto &build_element)
 {
     OpenElement child{.build = child_build(reading, reading.open_elements.back(), name)};
     child.gathering = note_child(reading, name, true);
@@ -213,9 +274,51 @@ void start_child(ReplyReading &reading, ReadName name, const auto &build_element
         return;
     }
     child.text_start = reading.gathered_text.size();
+    const bool held = reading.entry_held && bare && child.gathering &&
+                      reading.open_elements.size() == 1 && child.build == Build::whole;
+    if (held) {
+        child.build = Build::held;
+        reading.message_held = HeldMessage::open;
+        reading.held_message = names;
+    }
     reading.open_elements.push_back(child);
-    if (child.build != Build::skipped) {
+    if (child.build != Build::skipped && !held) {
+        build_held(reading);
         build_element();
+    }
+}
+
+// A held message that has ended: built, with the entry, when it arrives; otherwise kept aside
+// with its text, for the entry may yet be built.
+void held_message_ended(ReplyReading &reading, const OpenElement &message)
+{
+    const std::string_view text =
+        std::string_view(reading.gathered_text).substr(message.text_start);
+    if (is_arrival_text(text)) {
+        build_held(reading);
+        xmlSAX2EndElementNs(reading.parser, reading.held_message.local_name,
+                            reading.held_message.prefix, reading.held_message.namespace_name);
+        return;
+    }
+    reading.held_message_text.assign(text);
+    reading.message_held = HeldMessage::closed;
+}
+
+// An entry held back to its end, never built: examined from what its parse told.
+void unbuilt_entry_ended(ReplyReading &reading, const OpenElement &entry)
+{
+    reading.entry_held = false;
+    const bool has_message = entry.first_message != FirstMessage::none;
+    const bool misdeclared = reading.message_held == HeldMessage::closed &&
+                             is_misdeclared_arrival_text(reading.held_message_text);
+    reading.message_held = HeldMessage::none;
+    if (reading.out_of_memory || library_memory_failed()) {
+        return;
+    }
+    try {
+        examine_unbuilt_entry(reading, has_message, misdeclared, reading.arrival_below_entry);
+    } catch (const std::bad_alloc &) {
+        reading.out_of_memory = true;
     }
 }
 
@@ -237,10 +340,14 @@ void element_started(void *context, const xmlChar *local_name, const xmlChar *pr
         return;
     }
     try {
+        const HeldNames names = names_of(local_name, prefix, namespace_name);
+        const bool bare = namespace_count == 0 && attribute_count == 0;
         if (!reading->open_elements.empty()) {
-            start_child(*reading, read_name_of(*reading, local_name, true), build_element);
+            start_child(*reading, read_name_of(*reading, local_name, true), names, bare,
+                        build_element);
         } else if (in_list(*reading)) {
-            start_entry(*reading, read_name_of(*reading, local_name, true), build_element);
+            start_entry(*reading, read_name_of(*reading, local_name, true), names, bare,
+                        build_element);
         } else {
             build_element();
         }
@@ -280,15 +387,30 @@ void element_ended(void *context, const xmlChar *local_name, const xmlChar *pref
         }
         return;
     }
+    // A held message ends while it is still the innermost element open.
     const OpenElement ended = reading->open_elements.back();
-    reading->open_elements.pop_back();
-    if (ended.build != Build::skipped) {
-        xmlSAX2EndElementNs(context, local_name, prefix, namespace_name);
+    try {
+        const bool unbuilt =
+            ended.build == Build::skipped || (ended.build == Build::entry && reading->entry_held);
+        if (ended.build == Build::held) {
+            held_message_ended(*reading, ended);
+        } else if (!unbuilt) {
+            xmlSAX2EndElementNs(context, local_name, prefix, namespace_name);
+        }
+    } catch (const std::bad_alloc &) {
+        stop_short_of_memory(*reading);
+        return;
     }
+    reading->open_elements.pop_back();
     if (ended.gathering) {
         message_ended(*reading, ended);
     }
-    if (reading->open_elements.empty()) {
+    if (!reading->open_elements.empty()) {
+        return;
+    }
+    if (reading->entry_held) {
+        unbuilt_entry_ended(*reading, ended);
+    } else {
         complete(*reading, element);
     }
 }
@@ -318,8 +440,14 @@ void take_text(void *context, const xmlChar *text, int length, bool cdata)
         }
         return;
     }
-    const OpenElement &open = reading->open_elements.back();
-    if (open.gathering) {
+    // What is held is built first, with the text gathered before this piece; a CDATA section
+    // in a held message is built as it stands.
+    const Build build = reading->open_elements.back().build;
+    const bool built = build == Build::whole || (cdata && build == Build::held);
+    if (built) {
+        build_held(*reading);
+    }
+    if (reading->open_elements.back().gathering) {
         try {
             reading->gathered_text.append(reinterpret_cast<const char *>(text),
                                           static_cast<std::size_t>(length));
@@ -328,7 +456,7 @@ void take_text(void *context, const xmlChar *text, int length, bool cdata)
             return;
         }
     }
-    if (open.build == Build::whole) {
+    if (built) {
         build_text();
     }
 }
@@ -345,18 +473,21 @@ void cdata_read(void *context, const xmlChar *text, int length)
 
 void comment_read(void *context, const xmlChar *text)
 {
-    const ReplyReading *reading = reading_of(context);
-    bool built = true;
+    ReplyReading *reading = reading_of(context);
     if (reading != nullptr && reading->unread_depth > 0) {
-        built = false;
-    } else if (reading != nullptr) {
-        built = reading->open_elements.empty()
-                    ? !list_node_unbuilt(*reading, true)
-                    : reading->open_elements.back().build == Build::whole;
+        return;
     }
-    if (built) {
-        xmlSAX2Comment(context, text);
+    if (reading != nullptr && reading->open_elements.empty() && list_node_unbuilt(*reading, true)) {
+        return;
     }
+    if (reading != nullptr && !reading->open_elements.empty()) {
+        const Build build = reading->open_elements.back().build;
+        if (build != Build::whole && build != Build::held) {
+            return;
+        }
+        build_held(*reading);
+    }
+    xmlSAX2Comment(context, text);
 }
 
 // A processing instruction or an entity reference inside a partly built entry: noted by its
@@ -371,6 +502,10 @@ void take_named_node(void *context, const xmlChar *name, bool entity, const Buil
     if (reading == nullptr || reading->open_elements.empty()) {
         build_node();
         return;
+    }
+    const bool built = reading->open_elements.back().build != Build::skipped;
+    if (built) {
+        build_held(*reading);
     }
     try {
         note_child(*reading, read_name_of(*reading, name, false), false);
@@ -387,7 +522,7 @@ void take_named_node(void *context, const xmlChar *name, bool entity, const Buil
         stop_short_of_memory(*reading);
         return;
     }
-    if (reading->open_elements.back().build != Build::skipped) {
+    if (built) {
         build_node();
     }
 }

@@ -221,6 +221,23 @@ void element_complete(ReplyReading &reading, xmlNode *element)
     }
 }
 
+void examine_unbuilt_entry(ReplyReading &reading, bool has_message, bool message_misdeclared,
+                           bool arrival_inside)
+{
+    if (reading.out_of_memory || library_memory_failed()) {
+        return;
+    }
+    const xmlNode *container = reading.container;
+    consume_through(reading, container->last);
+    if (reading.container != container || reading.sought == Sought::fault || reading.encoded ||
+        (reading.arrival_examined && with_stations(reading))) {
+        return;
+    }
+    reading.examined = true;
+    reading.misdeclared = reading.misdeclared || message_misdeclared;
+    reading.missed_inside = reading.missed_inside || (!has_message && arrival_inside);
+}
+
 namespace {
 
 // The entries of a list that the walk settled on only once the tree was whole.

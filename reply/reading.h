@@ -12,13 +12,23 @@
 
 // How an element inside an entry of the list is built: whole; as an entry, a direction or a
 // stations list, keeping only the children that are read; or not at all.
-enum class Build : std::uint8_t { whole, entry, direction, stations, skipped };
+// An entry's first message may be held back too, unbuilt.
+enum class Build : std::uint8_t { whole, entry, direction, stations, skipped, held };
 // What an element's first child named stationsMessages has said so far.
 enum class FirstMessage : std::uint8_t { none, open, arriving, not_arriving };
 
 // The names that the building of an entry tells apart.
 enum class ReadName : std::uint8_t { other, message, dates, direction, stations, name, sens };
 constexpr std::size_t read_name_count = 6;
+
+// Whether the first message of an entry held back is held too: open, or closed with its text.
+enum class HeldMessage : std::uint8_t { none, open, closed };
+// The names of an element held back, from the parser's dictionary, which lasts the parse.
+struct HeldNames {
+    const xmlChar *local_name = nullptr;
+    const xmlChar *prefix = nullptr;
+    const xmlChar *namespace_name = nullptr;
+};
 
 // An element open inside the entry being built now.
 struct OpenElement {
@@ -83,10 +93,23 @@ struct ReplyReading {
     // train at the platform.
     const xmlNode *partial_entry = nullptr;
     bool arrival_below_entry = false;
+    // The entry open is held back unbuilt, having no attributes and no namespaces of its own: it
+    // is built, with its first message, as soon as anything in it is, and never when nothing is.
+    bool entry_held = false;
+    HeldNames held_entry{};
+    HeldMessage message_held = HeldMessage::none;
+    HeldNames held_message{};
+    std::string held_message_text{};
 };
 
 bool with_stations(const ReplyReading &reading);
 // Reads what an element that has just ended completes: an entry of the list, or the list.
 void element_complete(ReplyReading &reading, xmlNode *element);
+// Examines an entry of the list that was never built, once what came before it in the list is:
+// one whose message (none when it has none) does not arrive, with no attributes there or on the
+// entry, and no element in the message; arrival_inside tells whether an element inside it has
+// its train at the platform.
+void examine_unbuilt_entry(ReplyReading &reading, bool has_message, bool message_misdeclared,
+                           bool arrival_inside);
 // Hands the parse's callbacks to the building of the tree, for the reading the parser carries.
 void attach_building(xmlParserCtxt *parser, ReplyReading &reading);

@@ -55,12 +55,15 @@ bool is_field_name(ReadName name)
            name == ReadName::stations;
 }
 
-// The reading the parser carries, when the parser is the reply's own.
+// The reading the parser carries, when the parser is the reply's own and has not stopped at a
+// fatal error: past one, the library still hands over some text and references, to a tree that
+// it has already left, and the reply gives nothing whatever is built then.
 ReplyReading *reading_of(void *context)
 {
     auto *parser = static_cast<xmlParserCtxt *>(context);
     auto *reading = static_cast<ReplyReading *>(parser->_private);
-    return reading != nullptr && reading->parser == parser ? reading : nullptr;
+    return reading != nullptr && reading->parser == parser && parser->disableSAX == 0 ? reading
+                                                                                      : nullptr;
 }
 
 bool rest_of_list_unread(const ReplyReading &reading)

@@ -44,9 +44,10 @@ struct ReplyFound {
 };
 
 // Reads the reply at docname ("-" for standard input) with the library's file parse, its default
-// options and its own tree builder, handing each entry of the mission list to the arrival test
-// as soon as it is complete, and releasing it then, so that a reply of any size is read in the
-// memory of about one entry. The library's own diagnostics go where it writes them.
+// options and its own tree builder, which builds of the mission list's entries only what is read,
+// handing each entry to the arrival test as soon as it is complete, and releasing it then, so
+// that a reply of any size is read in the memory of about one entry. The library's own
+// diagnostics go where it writes them.
 ReplyFound read_reply(const char *docname, Layout layout, Wanted wanted);
 
 // The same reading, fed the bytes of a reply as they come in; its diagnostics name the reply

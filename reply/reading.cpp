@@ -2,8 +2,8 @@
 // and each entry of the mission list is examined as soon as it is complete and then released, so
 // a reply of any size is read in the memory of about one entry. Everything outside the examined
 // entries stays in the tree for what reads it once the parse is done: the service's fault, the
-// Header, and the search for an arrival outside the list. Nothing is given until the whole document has
-// parsed, so a reply that turns out not to be well-formed gives nothing of its missions.
+// Header, and the search for an arrival outside the list. Nothing is given until the whole document
+// has parsed, so a reply that turns out not to be well-formed gives nothing of its missions.
 #include "reading.h"
 
 #include <libxml/parserInternals.h>

@@ -28,15 +28,12 @@ bool is_named(const xmlChar *name, const char *expected)
 // same name is the same pointer; other names are compared byte for byte.
 ReadName read_name_of(const ReplyReading &reading, const xmlChar *name, bool from_dictionary)
 {
-    bool all_interned = true;
     for (std::size_t index = 0; index < read_name_count; ++index) {
-        const xmlChar *interned = reading.interned_names[index];
-        if (name == interned && interned != nullptr) {
+        if (name == reading.interned_names[index]) {
             return static_cast<ReadName>(index + 1);
         }
-        all_interned = all_interned && interned != nullptr;
     }
-    if (from_dictionary && all_interned) {
+    if (from_dictionary && reading.names_interned) {
         return ReadName::other;
     }
     for (std::size_t index = 0; index < read_name_count; ++index) {
@@ -546,12 +543,14 @@ void instruction_read(void *context, const xmlChar *target, const xmlChar *data)
 void attach_building(xmlParserCtxt *parser, ReplyReading &reading)
 {
     parser->_private = &reading;
+    reading.names_interned = parser->dict != nullptr;
     for (std::size_t index = 0; index < read_name_count; ++index) {
         reading.interned_names[index] =
             parser->dict != nullptr
                 ? xmlDictLookup(parser->dict, reinterpret_cast<const xmlChar *>(read_names[index]),
                                 -1)
                 : nullptr;
+        reading.names_interned = reading.names_interned && reading.interned_names[index] != nullptr;
     }
     xmlSAXHandler &handler = *parser->sax;
     // Blanks go where other text goes unless the parser is told to drop them.

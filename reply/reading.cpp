@@ -153,7 +153,8 @@ void read_as_bare_list(ReplyReading &reading)
                            .layout = reading.layout,
                            .wanted = reading.wanted,
                            .sought = reading.sought,
-                           .interned_names = reading.interned_names};
+                           .interned_names = reading.interned_names,
+                           .names_interned = reading.names_interned};
     take_container(reading, level_two);
 }
 

@@ -54,6 +54,7 @@ struct ReplyReading {
     // The read names as the parser's dictionary holds them, which is where it takes the name of
     // every element from; none where the dictionary could not take them.
     std::array<const xmlChar *, read_name_count> interned_names{};
+    bool names_interned = false;
     // The list's container, once the walk down to it is settled.
     xmlNode *container = nullptr;
     // The container is the node at level 3, which a child named stationsMessages still to come

@@ -28,6 +28,10 @@ bool is_named(const xmlChar *name, const char *expected)
 // same name is the same pointer; other names are compared byte for byte.
 ReadName read_name_of(const ReplyReading &reading, const xmlChar *name, bool from_dictionary)
 {
+    // Most names an entry holds begin with none of the read names' first letters.
+    if (name == nullptr || (name[0] != 's' && name[0] != 'd' && name[0] != 'n')) {
+        return ReadName::other;
+    }
     for (std::size_t index = 0; index < read_name_count; ++index) {
         if (name == reading.interned_names[index]) {
             return static_cast<ReadName>(index + 1);
@@ -322,9 +326,9 @@ void unbuilt_entry_ended(ReplyReading &reading, const OpenElement &entry)
     }
 }
 
-void element_started(void *context, const xmlChar *local_name, const xmlChar *prefix,
-                     const xmlChar *namespace_name, int namespace_count, const xmlChar **namespaces,
-                     int attribute_count, int defaulted_count, const xmlChar **attributes)
+void start_element(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                   const xmlChar *namespace_name, int namespace_count, const xmlChar **namespaces,
+                   int attribute_count, int defaulted_count, const xmlChar **attributes)
 {
     const auto build_element = [&] {
         xmlSAX2StartElementNs(context, local_name, prefix, namespace_name, namespace_count,
@@ -333,10 +337,6 @@ void element_started(void *context, const xmlChar *local_name, const xmlChar *pr
     ReplyReading *reading = reading_of(context);
     if (reading == nullptr) {
         build_element();
-        return;
-    }
-    if (reading->unread_depth > 0) {
-        ++reading->unread_depth;
         return;
     }
     try {
@@ -354,6 +354,20 @@ void element_started(void *context, const xmlChar *local_name, const xmlChar *pr
     } catch (const std::bad_alloc &) {
         stop_short_of_memory(*reading);
     }
+}
+
+// An element inside a part that is neither built nor searched is counted, and nothing more.
+void element_started(void *context, const xmlChar *local_name, const xmlChar *prefix,
+                     const xmlChar *namespace_name, int namespace_count, const xmlChar **namespaces,
+                     int attribute_count, int defaulted_count, const xmlChar **attributes)
+{
+    ReplyReading *reading = reading_of(context);
+    if (reading != nullptr && reading->unread_depth > 0) {
+        ++reading->unread_depth;
+        return;
+    }
+    start_element(context, local_name, prefix, namespace_name, namespace_count, namespaces,
+                  attribute_count, defaulted_count, attributes);
 }
 
 // The reading takes an element complete only when memory has held out.
@@ -461,9 +475,28 @@ void take_text(void *context, const xmlChar *text, int length, bool cdata)
     }
 }
 
+// True where text is neither built nor gathered: most of an indented reply's text, the blanks
+// between elements, is told so at once.
+bool text_passed_over(const ReplyReading *reading)
+{
+    if (reading == nullptr) {
+        return false;
+    }
+    if (reading->unread_depth > 0) {
+        return true;
+    }
+    if (reading->open_elements.empty()) {
+        return false;
+    }
+    const OpenElement &open = reading->open_elements.back();
+    return !open.gathering && open.build != Build::whole && open.build != Build::held;
+}
+
 void characters_read(void *context, const xmlChar *text, int length)
 {
-    take_text(context, text, length, false);
+    if (!text_passed_over(reading_of(context))) {
+        take_text(context, text, length, false);
+    }
 }
 
 void cdata_read(void *context, const xmlChar *text, int length)

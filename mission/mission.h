@@ -17,6 +17,8 @@ using DocumentPtr = std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)>;
 
 // True when the node's name is byte for byte the element name given.
 bool name_is(const xmlNode *node, const char *element_name);
+// The same for a name as the parse gives it.
+bool is_element_name(const xmlChar *name, const char *element_name);
 
 // The first child of the parent with that name, or none.
 const xmlNode *first_child_named(const xmlNode *parent, const char *element_name);

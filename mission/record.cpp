@@ -39,11 +39,16 @@ void append_list_text(const xmlDoc *document, const xmlNode *list, std::optional
 
 } // namespace
 
-bool name_is(const xmlNode *node, const char *element_name)
+bool is_element_name(const xmlChar *name, const char *element_name)
 {
     // A scan compares every node it passes, and most names differ at the first byte already.
-    const char *name = reinterpret_cast<const char *>(node->name);
-    return name != nullptr && name[0] == element_name[0] && std::strcmp(name, element_name) == 0;
+    const auto *text = reinterpret_cast<const char *>(name);
+    return text != nullptr && text[0] == element_name[0] && std::strcmp(text, element_name) == 0;
+}
+
+bool name_is(const xmlNode *node, const char *element_name)
+{
+    return is_element_name(node->name, element_name);
 }
 
 const xmlNode *first_child_named(const xmlNode *parent, const char *element_name)

@@ -11,18 +11,11 @@
 #include <libxml/SAX2.h>
 
 #include <climits>
-#include <cstring>
 
 namespace {
 
 constexpr std::array<const char *, read_name_count> read_names = {
     "stationsMessages", "stationsDates", "direction", "stations", "name", "sens"};
-
-bool is_named(const xmlChar *name, const char *expected)
-{
-    const auto *text = reinterpret_cast<const char *>(name);
-    return text != nullptr && text[0] == expected[0] && std::strcmp(text, expected) == 0;
-}
 
 // Which read name a node has. An element's name comes from the parser's dictionary, so that the
 // same name is the same pointer; other names are compared byte for byte.
@@ -41,7 +34,7 @@ ReadName read_name_of(const ReplyReading &reading, const xmlChar *name, bool fro
         return ReadName::other;
     }
     for (std::size_t index = 0; index < read_name_count; ++index) {
-        if (is_named(name, read_names[index])) {
+        if (is_element_name(name, read_names[index])) {
             return static_cast<ReadName>(index + 1);
         }
     }
@@ -475,6 +468,12 @@ void take_text(void *context, const xmlChar *text, int length, bool cdata)
     }
 }
 
+// True for an element whose content is built, or held to be built with it.
+bool builds_content(Build build)
+{
+    return build == Build::whole || build == Build::held;
+}
+
 // True where text is neither built nor gathered: most of an indented reply's text, the blanks
 // between elements, is told so at once.
 bool text_passed_over(const ReplyReading *reading)
@@ -489,7 +488,7 @@ bool text_passed_over(const ReplyReading *reading)
         return false;
     }
     const OpenElement &open = reading->open_elements.back();
-    return !open.gathering && open.build != Build::whole && open.build != Build::held;
+    return !open.gathering && !builds_content(open.build);
 }
 
 void characters_read(void *context, const xmlChar *text, int length)
@@ -514,8 +513,7 @@ void comment_read(void *context, const xmlChar *text)
         return;
     }
     if (reading != nullptr && !reading->open_elements.empty()) {
-        const Build build = reading->open_elements.back().build;
-        if (build != Build::whole && build != Build::held) {
+        if (!builds_content(reading->open_elements.back().build)) {
             return;
         }
         build_held(*reading);
